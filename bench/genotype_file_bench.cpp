@@ -1,0 +1,58 @@
+// Reading a large genotype file: the program's reader against a plain ifstream >> int loop.
+#include <benchmark/benchmark.h>
+#include <gsl/gsl_rng.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "data/genotype_file.h"
+
+namespace {
+
+// About 100 MB: 50,000 individuals, diploid, 500 loci of two- and three-digit values.
+constexpr int32_t kN = 50000, kA = 2, kL = 500;
+
+const std::string& DataFile() {
+  static const std::string path = [] {
+    const std::string p = "/tmp/emclade-bench-genotypes.txt";
+    GenotypeTable X;
+    InitVctr3D(X, kN, kA, kL, 0);
+    gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
+    for (auto& individual : X)
+      for (auto& copy : individual)
+        for (int32_t& v : copy) v = 95 + static_cast<int32_t>(gsl_rng_uniform_int(g, 12));
+    gsl_rng_free(g);
+    SaveGenotypeDataToStructureFile(p, X);
+    return p;
+  }();
+  return path;
+}
+
+void BM_ReaderProgram(benchmark::State& state) {
+  const std::string& path = DataFile();
+  for (auto _ : state) {
+    GenotypeTable X;
+    InitVctr3D(X, kN, kA, kL, 0);
+    LoadGenotypeDataFromStructureFile(path, X, kN, kA, kL, 0, 0);
+    benchmark::DoNotOptimize(X[kN - 1][kA - 1][kL - 1]);
+  }
+}
+
+void BM_ReaderIfstream(benchmark::State& state) {
+  const std::string& path = DataFile();
+  for (auto _ : state) {
+    GenotypeTable X;
+    InitVctr3D(X, kN, kA, kL, 0);
+    std::ifstream in(path);
+    for (int32_t n = 0; n < kN; ++n)
+      for (int32_t a = 0; a < kA; ++a)
+        for (int32_t l = 0; l < kL; ++l) in >> X[n][a][l];
+    benchmark::DoNotOptimize(X[kN - 1][kA - 1][kL - 1]);
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_ReaderProgram)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_ReaderIfstream)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();

@@ -1,0 +1,18 @@
+// The genotype data file: header rows, then N x A records of c label tokens and L
+// integer allele values, separated by any white space.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "data/vectors.h"
+
+// Reads path into X, already shaped N x A x L. Skips r header rows (whole, whatever their
+// length) and c label tokens in front of every record. A file that ends early, a value
+// that is not an integer or lies outside the 32-bit range ends the run with one line
+// naming the file, the line and the record. Returns true whenever it returns.
+bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X, int32_t N,
+                                       int32_t A, int32_t L, int32_t r, int32_t c);
+
+// Writes X (shape taken from X itself) as N x A lines of tab-terminated values.
+bool SaveGenotypeDataToStructureFile(const std::string& path, const GenotypeTable& X);

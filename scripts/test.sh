@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs the whole test suite twice: a normal
+# build with warnings as errors, and a build under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -DEMCLADE_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure
+}
+
+echo "== Tests (release build, warnings as errors) =="
+run_suite build-test -DCMAKE_BUILD_TYPE=Release
+echo "== Tests (AddressSanitizer + UndefinedBehaviorSanitizer) =="
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DEMCLADE_SANITIZE=ON -DEMCLADE_BENCH=OFF
