@@ -63,6 +63,22 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
   // 6. The measured time starts here: loading and coding are outside it.
   const auto start = std::chrono::steady_clock::now();
 
+  // 7. Starting memberships.
+
+  // 8. Allele frequencies and log-likelihood history.
+
+  // 9. The EM iterations.
+
+  // 10. Assignment-probability chart.
+
+  // 11. Frequency floor; 12. the generator is released.
+
+  // 13. Clustering report.
+
+  // 14. Log-likelihood chart.
+
+  // 15. Average log-likelihood.
+
   // 16. The time message.
   const auto stop = std::chrono::steady_clock::now();
   const int32_t milliseconds = static_cast<int32_t>(
