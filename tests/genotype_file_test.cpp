@@ -1,8 +1,8 @@
 // Reading and writing the genotype data file: layout variants, round trips and the
 // one-line failures for files that do not hold the table they are said to hold.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <gsl/gsl_rng.h>
+#include <gtest/gtest.h>
 
 #include <string>
 
@@ -42,8 +42,9 @@ TEST_F(GenotypeFile, LayoutsThatReadTheSame) {
   EXPECT_EQ(Load("1\t2\r\n3 4 5 6\r\n-9 8 9 10\t11 -12", 2, 2, 3), kTwoByTwoByThree);
   // Header rows (one of them numbers, one very long) and two label columns.
   const std::string longHeader(100000, 'M');
-  EXPECT_EQ(Load("1 2 3 4\n" + longHeader + "\n"
-                 "ind1 1 1 2 3\nind1 1 4 5 6\nind-2 +2 -9 8 9\nind-2 +2 10 11 -12\n",
+  EXPECT_EQ(Load("1 2 3 4\n" + longHeader +
+                     "\n"
+                     "ind1 1 1 2 3\nind1 1 4 5 6\nind-2 +2 -9 8 9\nind-2 +2 10 11 -12\n",
                  2, 2, 3, 2, 2),
             kTwoByTwoByThree);
   // One row per individual, both copies side by side, read with no label columns.
@@ -91,13 +92,17 @@ TEST_F(GenotypeFile, BadFilesEndTheRunWithOneLine) {
        "Unexpected end of data at individual 2, copy 1, locus 1 in file IN at line 3"},
       {"h\n1 2 3\n4 5 6\n", 3, 0,
        "Unexpected end of data at individual 1, copy 1, locus 1 in file IN at line 4"},
-      {"", 0, 1, "Unexpected end of data at individual 1, copy 1, label column 1 in file IN at line 1"},
+      {"", 0, 1,
+       "Unexpected end of data at individual 1, copy 1, label column 1 in file IN at line 1"},
       {"1 2 3\n4 x5 6\n", 0, 0,
-       "Allele value \"x5\" is not an integer at individual 1, copy 2, locus 2 in file IN at line 2"},
+       "Allele value \"x5\" is not an integer at individual 1, copy 2, locus 2 in file IN at line "
+       "2"},
       {"1 2 3\n4 5 6\n7 8 9.5\n", 0, 0,
-       "Allele value \"9.5\" is not an integer at individual 2, copy 1, locus 3 in file IN at line 3"},
+       "Allele value \"9.5\" is not an integer at individual 2, copy 1, locus 3 in file IN at line "
+       "3"},
       {"1 2 - 4\n", 0, 0,
-       "Allele value \"-\" is not an integer at individual 1, copy 1, locus 3 in file IN at line 1"},
+       "Allele value \"-\" is not an integer at individual 1, copy 1, locus 3 in file IN at line "
+       "1"},
       {"1 2147483648 3\n", 0, 0,
        "Allele value \"2147483648\" is outside the 32-bit range at individual 1, copy 1, locus 2 "
        "in file IN at line 1"},
@@ -134,10 +139,10 @@ TEST_F(GenotypeFile, OpenFailuresNameTheRoutine) {
         LoadGenotypeDataFromStructureFile(Path("missing.txt"), X, 1, 1, 1, 0, 0);
       },
       testing::ExitedWithCode(1), "^Uninitialized X - LoadGenotypeDataFromStructureFile\n$");
-  EXPECT_EXIT(SaveGenotypeDataToStructureFile(Path("no/such/folder.txt"), kTwoByTwoByThree),
-              testing::ExitedWithCode(1),
-              "^Cannot open file " + Path("no/such/folder.txt") +
-                  " - SaveGenotypeDataToStructureFile\n$");
+  EXPECT_EXIT(
+      SaveGenotypeDataToStructureFile(Path("no/such/folder.txt"), kTwoByTwoByThree),
+      testing::ExitedWithCode(1),
+      "^Cannot open file " + Path("no/such/folder.txt") + " - SaveGenotypeDataToStructureFile\n$");
 }
 
 TEST_F(GenotypeFile, LoadRunThroughTheProgram) {
@@ -151,4 +156,55 @@ TEST_F(GenotypeFile, LoadRunThroughTheProgram) {
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.err,
             "Cannot open file " + dir_ + "/none.str - LoadGenotypeDataToStructureFile\n");
+}
+
+// The reader against a literal tokenizer on random valid files: numbers with signs,
+// leading zeros and up to 11 characters, runs of every white-space character, labels,
+// and files large enough to cross the reader's internal buffer many times.
+TEST_F(GenotypeFile, MatchesLiteralTokenizerOnRandomFiles) {
+  gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
+  const char spaces[] = {' ', '\t', '\n', '\r', '\v', '\f'};
+  for (int trial = 0; trial < 12; ++trial) {
+    gsl_rng_set(g, trial);
+    const int32_t N = 1 + static_cast<int32_t>(gsl_rng_uniform_int(g, trial < 10 ? 40 : 4000));
+    const int32_t A = 1 + static_cast<int32_t>(gsl_rng_uniform_int(g, 3));
+    const int32_t L = 1 + static_cast<int32_t>(gsl_rng_uniform_int(g, 60));
+    const int32_t c = static_cast<int32_t>(gsl_rng_uniform_int(g, 3));
+    GenotypeTable expected = Zeros(N, A, L);
+    std::string text;
+    auto space = [&] {
+      const int run =
+          1 + static_cast<int>(gsl_rng_uniform_int(g, gsl_rng_uniform_int(g, 8) == 0 ? 90 : 2));
+      for (int i = 0; i < run; ++i)
+        text.push_back(spaces[gsl_rng_uniform_int(g, gsl_rng_uniform_int(g, 4) == 0 ? 6 : 2)]);
+    };
+    for (int32_t n = 0; n < N; ++n) {
+      for (int32_t a = 0; a < A; ++a) {
+        for (int32_t col = 0; col < c; ++col) {
+          text += "id-" + std::to_string(gsl_rng_get(g) % 1000) + "+x";
+          space();
+        }
+        for (int32_t l = 0; l < L; ++l) {
+          // Magnitudes from 1 to 10 digits, within the 32-bit range.
+          const int64_t digits = 1 + gsl_rng_uniform_int(g, 10);
+          int64_t magnitude = static_cast<int64_t>(gsl_rng_get(g)) % 2147483648LL;
+          for (int64_t d = digits; d < 10; ++d) magnitude /= 10;
+          const int signKind = static_cast<int>(gsl_rng_uniform_int(g, 4));
+          const bool negative = signKind == 1;
+          if (signKind == 1) text.push_back('-');
+          if (signKind == 2) text.push_back('+');
+          if (gsl_rng_uniform_int(g, 10) == 0) text += "00";
+          text += std::to_string(magnitude);
+          expected[n][a][l] = static_cast<int32_t>(negative ? -magnitude : magnitude);
+          space();
+        }
+      }
+    }
+    if (gsl_rng_uniform_int(g, 2) == 0) {
+      while (!text.empty() && (text.back() == ' ' || (text.back() >= '\t' && text.back() <= '\r')))
+        text.pop_back();  // no white space at all after the last value
+    }
+    EXPECT_EQ(Load(text, N, A, L, 0, c), expected) << "trial " << trial;
+  }
+  gsl_rng_free(g);
 }
