@@ -31,6 +31,10 @@ inline uint64_t NonDigitBits(uint64_t word) {
   return (t | (t + 0x7676767676767676ull)) & 0x8080808080808080ull;
 }
 
+// kLowBytes[d]: the low d bytes of a word set, d = 0..7.
+constexpr uint64_t kLowBytes[8] = {0,          0xff,         0xffff,         0xffffff,
+                                   0xffffffff, 0xffffffffff, 0xffffffffffff, 0xffffffffffffff};
+
 // The value of the first count (1..7) bytes of word, all decimal digits.
 inline uint32_t DigitsValue(uint64_t word, int count) {
   // Move the digits to the top bytes; the freed low bytes act as leading zeros.
@@ -73,25 +77,44 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-// Bit i set when p[i] is white space, for the 64 bytes at p.
-inline uint64_t SpaceMask64(const char* p) {
+// Number of '\n' in the size bytes at p (line ends are sparse: jump between them).
+int64_t CountLineEnds(const char* p, size_t size) {
+  int64_t count = 0;
+  const char* const stop = p + size;
+  while (const void* nl = std::memchr(p, '\n', static_cast<size_t>(stop - p))) {
+    ++count;
+    p = static_cast<const char*>(nl) + 1;
+  }
+  return count;
+}
+
+// For the 64 bytes at p: bit i of space set when p[i] is white space, bit i of sign set
+// when p[i] is '-' or '+'.
+inline void ClassifyBlock(const char* p, uint64_t& space, uint64_t& sign) {
 #if defined(__SSE2__)
-  uint64_t mask = 0;
+  space = 0;
+  sign = 0;
   const __m128i blank = _mm_set1_epi8(' ');
   const __m128i tab = _mm_set1_epi8('\t');
   const __m128i four = _mm_set1_epi8(4);
+  const __m128i minus = _mm_set1_epi8('-');
+  const __m128i plus = _mm_set1_epi8('+');
   for (int j = 0; j < 4; ++j) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
     const __m128i t = _mm_sub_epi8(v, tab);  // '\t'..'\r' become 0..4
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(t, four), t);
-    const __m128i space = _mm_or_si128(_mm_cmpeq_epi8(v, blank), control);
-    mask |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(space))) << (16 * j);
+    const __m128i white = _mm_or_si128(_mm_cmpeq_epi8(v, blank), control);
+    const __m128i signs = _mm_or_si128(_mm_cmpeq_epi8(v, minus), _mm_cmpeq_epi8(v, plus));
+    space |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(white))) << (16 * j);
+    sign |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(signs))) << (16 * j);
   }
-  return mask;
 #else
-  uint64_t mask = 0;
-  for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(IsSpace(p[i])) << i;
-  return mask;
+  space = 0;
+  sign = 0;
+  for (int i = 0; i < 64; ++i) {
+    space |= static_cast<uint64_t>(IsSpace(p[i])) << i;
+    sign |= static_cast<uint64_t>(p[i] == '-' || p[i] == '+') << i;
+  }
 #endif
 }
 
@@ -105,9 +128,7 @@ class TokenScanner {
       : file_(file), capacity_(1 << 20), buffer_(capacity_ + kSlack) {}
 
   // The line (from 1) of the current position.
-  int64_t line() const {
-    return 1 + linesBefore_ + std::count(buffer_.data(), buffer_.data() + pos_, '\n');
-  }
+  int64_t line() const { return 1 + linesBefore_ + CountLineEnds(buffer_.data(), pos_); }
 
   // Drops everything up to and including the next line end.
   void SkipRow() {
@@ -134,7 +155,8 @@ class TokenScanner {
       if (!SkipSpace()) return done;
       if (!EnsureWindow()) return done;
       const char* const base = buffer_.data() + pos_;
-      const uint64_t space = SpaceMask64(base);
+      uint64_t space, sign;
+      ClassifyBlock(base, space, sign);
       uint64_t starts = ~space & ((space << 1) | 1);  // bit 0: pos_ is at a token
       size_t consumed = 0;
       while (starts != 0 && done < count) {
@@ -143,18 +165,16 @@ class TokenScanner {
         const uint64_t after = space >> at;
         if (after == 0) break;  // the token runs past the block: start the next one with it
         const int length = std::countr_zero(after);
-        const char* q = base + at;
-        const int sign = (*q == '-' || *q == '+') ? 1 : 0;
-        const int digits = length - sign;
+        const int signed_ = static_cast<int>((sign >> at) & 1);
+        const int digits = length - signed_;
         uint64_t word;
-        std::memcpy(&word, q + sign, sizeof(word));
-        const uint64_t digitBytes = (1ull << (8 * digits)) - 1;  // digits < 8 below
-        if (digits == 0 || digits >= 8 || (NonDigitBits(word) & digitBytes) != 0) {
+        std::memcpy(&word, base + at + signed_, sizeof(word));
+        if (digits == 0 || digits >= 8 || (NonDigitBits(word) & kLowBytes[digits]) != 0) {
           pos_ += static_cast<size_t>(at);
           return done;
         }
         const int32_t magnitude = static_cast<int32_t>(DigitsValue(word, digits));
-        out[done++] = *q == '-' ? -magnitude : magnitude;
+        out[done++] = base[at] == '-' ? -magnitude : magnitude;
         consumed = static_cast<size_t>(at + length);
       }
       pos_ += consumed;
@@ -227,7 +247,7 @@ class TokenScanner {
   }
 
   // Counts the line ends of the bytes before pos_, which are about to be dropped.
-  void Discard() { linesBefore_ += std::count(buffer_.data(), buffer_.data() + pos_, '\n'); }
+  void Discard() { linesBefore_ += CountLineEnds(buffer_.data(), pos_); }
 
   // Appends more of the file after end_; false when nothing more could be read.
   bool Refill() {
