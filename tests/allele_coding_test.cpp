@@ -1,6 +1,8 @@
 // Allele coding: ascending distinct values per locus, the negative missing code left out.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "data/allele_coding.h"
 
 namespace {
@@ -56,4 +58,28 @@ TEST(CodeAlleles, EveryCopyCountsAndTableIsUntouched) {
   EXPECT_TRUE(none.empty());
   EXPECT_TRUE(J.empty());
   EXPECT_EQ(Jmax, 0);
+}
+
+// Loci with many distinct values take another path inside the coder: compare with a
+// literal set on random tables whose loci range from two to thousands of values.
+TEST(CodeAlleles, ManyDistinctValuesMatchLiteralSet) {
+  GenotypeTable X(3000, Vector2D<int32_t>(2, std::vector<int32_t>(4)));
+  uint32_t state = 12345;
+  auto next = [&] { return state = state * 1103515245u + 12345u; };
+  const int32_t range[4] = {2, 300, 5000, 2000000000};
+  for (auto& individual : X)
+    for (auto& copy : individual)
+      for (int32_t l = 0; l < 4; ++l)
+        copy[l] = static_cast<int32_t>((next() >> 1) % range[l]) - range[l] / 3;
+  Vector2D<int32_t> values;
+  std::vector<int32_t> J;
+  int32_t Jmax = 0;
+  CodeAlleles(X, 4, values, J, Jmax);
+  for (int32_t l = 0; l < 4; ++l) {
+    std::set<int32_t> literal;
+    for (const auto& individual : X)
+      for (const auto& copy : individual) literal.insert(copy[l]);
+    if (*literal.begin() < 0) literal.erase(literal.begin());
+    EXPECT_EQ(values[l], std::vector<int32_t>(literal.begin(), literal.end())) << "locus " << l;
+  }
 }
