@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/memory_check.h"
+#include "charts/plot_ap.h"
+#include "charts/plot_lh.h"
 #include "data/allele_coding.h"
 #include "data/genotype_file.h"
 #include "data/messages.h"
@@ -70,12 +72,14 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
   // 9. The EM iterations.
 
   // 10. Assignment-probability chart.
+  // PlotAP(ClusteringProbabilities, outputBase + "AP.png");
 
   // 11. Frequency floor; 12. the generator is released.
 
   // 13. Clustering report.
 
   // 14. Log-likelihood chart.
+  // PlotLH(LogLikelihoodHistory, outputBase + "LH.png");
 
   // 15. Average log-likelihood.
 
