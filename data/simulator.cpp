@@ -3,7 +3,9 @@
 #include <gsl/gsl_rng.h>
 
 #include <queue>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/memory_check.h"
 #include "data/ground_truth_file.h"
