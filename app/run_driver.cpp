@@ -13,6 +13,7 @@
 #include "data/genotype_file.h"
 #include "data/messages.h"
 #include "data/random.h"
+#include "data/simulator.h"
 #include "data/vectors.h"
 
 namespace {
@@ -50,7 +51,13 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
     LoadGenotypeDataFromStructureFile(inputPath, X, N, A, L, settings.extraRows,
                                       settings.extraColumns);
   } else {
-    FailRun("Simulation is not available in this build - RunEstimation");
+    SimulateGenotypeData(outputBase, rng, N, A, L, J, settings.clusterCount, X);
+    SaveGenotypeDataToStructureFile(outputBase, X);
+    // Mode o ends here: the data file and its ground truth are its only output.
+    if (settings.mode == 'o') {
+      rng.Release();
+      return 0;
+    }
   }
 
   // 4. Allele coding.

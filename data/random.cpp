@@ -23,6 +23,21 @@ int32_t CategoricalDraw(RandomGenerator& rng, const double* p, int32_t m) {
   return m;
 }
 
+void RunningSums(const double* p, int32_t m, double* c) {
+  double s = 0.0;
+  for (int32_t i = 0; i < m; ++i) {
+    s = s + p[i];
+    c[i] = s;
+  }
+}
+
+int32_t CategoricalDrawCumulative(RandomGenerator& rng, const double* c, int32_t m) {
+  const double u = gsl_rng_uniform_pos(rng.handle());
+  int32_t below = 0;
+  for (int32_t i = 0; i < m; ++i) below += c[i] < u ? 1 : 0;
+  return below;
+}
+
 int32_t UniformIntDraw(RandomGenerator& rng, int32_t n) {
   return static_cast<int32_t>(gsl_rng_uniform_int(rng.handle(), static_cast<unsigned long>(n)));
 }

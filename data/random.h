@@ -31,6 +31,13 @@ inline int32_t CategoricalDraw(RandomGenerator& rng, const std::vector<double>& 
   return CategoricalDraw(rng, p.data(), static_cast<int32_t>(p.size()));
 }
 
+// c[i] = p[0] + ... + p[i], added left to right from 0.0 exactly as CategoricalDraw adds.
+void RunningSums(const double* p, int32_t m, double* c);
+// The categorical draw over p given c = RunningSums(p) of non-negative p: the same single
+// uniform u and the same result as CategoricalDraw (the first i with u <= c[i], or m), found
+// without a branch on u by counting the c[i] below u, which the non-decreasing c allows.
+int32_t CategoricalDrawCumulative(RandomGenerator& rng, const double* c, int32_t m);
+
 // Uniform integer in 0..n-1 (n >= 1).
 int32_t UniformIntDraw(RandomGenerator& rng, int32_t n);
 // Puts the values in a uniformly random order, in place.
