@@ -32,25 +32,48 @@ void UpdateMixingProportions(const EmWorkspace& w, const Vector2D<double>& Q,
   for (int32_t k = 0; k < K; ++k) pi[k] = pi[k] * inverseN;
 }
 
-// Step 2: F[k][l][j] = sum over n ascending of c(n,l,j) * Q[n][k], where c is the number
-// of copies of individual n carrying allele j at locus l; then P = F * (1/S) with
-// S = sum over j ascending of F. Individuals without the allele add exactly +0 in the
-// documented sum, so only the alleles present are visited (each with its whole count c).
-void UpdateAlleleFrequencies(EmWorkspace& w, const Vector2D<double>& Q, Vector3D<double>& P) {
-  const int32_t N = w.N, A = w.A, L = w.L, K = w.K;
+// Step 2, first half: F[k][l][j] = sum over n ascending of c(n,l,j) * Q[n][k], where c
+// is the number of copies of individual n carrying allele j at locus l. Individuals
+// without the allele add exactly +0 in that sum, so only the alleles present are visited,
+// each once per individual with its whole count c. KC is K when fixed at compile time
+// (the row of Q then stays in registers), 0 otherwise.
+template <int KC>
+void AddAlleleCounts(EmWorkspace& w, const Vector2D<double>& Q) {
+  const int32_t N = w.N, A = w.A, L = w.L, K = KC > 0 ? KC : w.K;
+  const int32_t missing = w.missingSlot;
   double* F = w.alleleCounts.data();
   int32_t* slots = w.locusSlots.data();
   int32_t* copies = w.locusCopies.data();
-  std::fill(w.alleleCounts.begin(), w.alleleCounts.end(), 0.0);
   const size_t copiesPerIndividual = static_cast<size_t>(A) * L;
   for (int32_t n = 0; n < N; ++n) {
+    double qs[KC > 0 ? KC : 1];
     const double* q = Q[n].data();
+    if constexpr (KC > 0) {
+      for (int k = 0; k < KC; ++k) qs[k] = q[k];
+      q = qs;
+    }
+    auto add = [&](int32_t slot, double c) {
+      double* row = F + static_cast<size_t>(slot) * K;
+      for (int32_t k = 0; k < K; ++k) row[k] += c * q[k];
+    };
     const int32_t* copySlot = w.copySlot.data() + n * copiesPerIndividual;
+    if (A == 2) {
+      for (int32_t l = 0; l < L; ++l) {
+        const int32_t first = copySlot[l], second = copySlot[L + l];
+        if (first == second) {
+          if (first != missing) add(first, 2.0);
+        } else {
+          if (first != missing) add(first, 1.0);
+          if (second != missing) add(second, 1.0);
+        }
+      }
+      continue;
+    }
     for (int32_t l = 0; l < L; ++l) {
       int32_t distinct = 0;
       for (int32_t a = 0; a < A; ++a) {
         const int32_t slot = copySlot[static_cast<size_t>(a) * L + l];
-        if (slot == w.missingSlot) continue;
+        if (slot == missing) continue;
         int32_t i = 0;
         while (i < distinct && slots[i] != slot) ++i;
         if (i == distinct) {
@@ -59,13 +82,22 @@ void UpdateAlleleFrequencies(EmWorkspace& w, const Vector2D<double>& Q, Vector3D
         }
         ++copies[i];
       }
-      for (int32_t i = 0; i < distinct; ++i) {
-        const double c = copies[i];
-        double* row = F + static_cast<size_t>(slots[i]) * K;
-        for (int32_t k = 0; k < K; ++k) row[k] += c * q[k];
-      }
+      for (int32_t i = 0; i < distinct; ++i) add(slots[i], copies[i]);
     }
   }
+}
+
+// Step 2: the weighted allele counts F, then P = F * (1/S) with S = sum over j ascending
+// of F.
+void UpdateAlleleFrequencies(EmWorkspace& w, const Vector2D<double>& Q, Vector3D<double>& P) {
+  const int32_t L = w.L, K = w.K;
+  const double* F = w.alleleCounts.data();
+  std::fill(w.alleleCounts.begin(), w.alleleCounts.end(), 0.0);
+  using AddFunction = void (*)(EmWorkspace&, const Vector2D<double>&);
+  constexpr AddFunction kAdd[] = {AddAlleleCounts<0>, AddAlleleCounts<1>, AddAlleleCounts<2>,
+                                  AddAlleleCounts<3>, AddAlleleCounts<4>, AddAlleleCounts<5>,
+                                  AddAlleleCounts<6>, AddAlleleCounts<7>, AddAlleleCounts<8>};
+  kAdd[K <= 8 ? K : 0](w, Q);
 
   for (int32_t k = 0; k < K; ++k) {
     for (int32_t l = 0; l < L; ++l) {
@@ -109,6 +141,55 @@ void UpdateLogTerms(EmWorkspace& w, const std::vector<double>& pi, const Vector3
         terms[2 * K + k] = w.negativeSlot[slot] ? 0.0 : logP;
       }
     }
+  }
+}
+
+// The sums of one individual over its copies, for the KC clusters k0 .. k0 + KC - 1:
+// g_k += lambda, f_k *= factor, h_k += log factor, each in copy order (a outer, l inner).
+// With KC fixed at compile time the 3 KC running values stay in registers.
+template <int KC>
+void SumCopiesOfClusters(const int32_t* copySlot, size_t copies, const double* slotTerms, int32_t K,
+                         int32_t k0, double* g, double* f, double* h) {
+  double gs[KC], fs[KC], hs[KC];
+  for (int k = 0; k < KC; ++k) {
+    gs[k] = 0.0;
+    fs[k] = 1.0;
+    hs[k] = 0.0;
+  }
+  const size_t stride = static_cast<size_t>(3) * K;
+  const double* base = slotTerms + k0;
+  for (size_t c = 0; c < copies; ++c) {
+    const double* terms = base + copySlot[c] * stride;
+    for (int k = 0; k < KC; ++k) {
+      gs[k] += terms[k];
+      fs[k] *= terms[K + k];
+      hs[k] += terms[2 * K + k];
+    }
+  }
+  for (int k = 0; k < KC; ++k) {
+    g[k0 + k] = gs[k];
+    f[k0 + k] = fs[k];
+    h[k0 + k] = hs[k];
+  }
+}
+
+// All K clusters, at most eight at a time.
+using SumFunction = void (*)(const int32_t*, size_t, const double*, int32_t, int32_t, double*,
+                             double*, double*);
+constexpr SumFunction kSum[] = {nullptr,
+                                SumCopiesOfClusters<1>,
+                                SumCopiesOfClusters<2>,
+                                SumCopiesOfClusters<3>,
+                                SumCopiesOfClusters<4>,
+                                SumCopiesOfClusters<5>,
+                                SumCopiesOfClusters<6>,
+                                SumCopiesOfClusters<7>,
+                                SumCopiesOfClusters<8>};
+
+void SumCopies(const int32_t* copySlot, size_t copies, const double* slotTerms, int32_t K,
+               double* g, double* f, double* h) {
+  for (int32_t k0 = 0; k0 < K; k0 += 8) {
+    kSum[std::min(K - k0, 8)](copySlot, copies, slotTerms, K, k0, g, f, h);
   }
 }
 
@@ -189,18 +270,8 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
   // touch row n of Q, and the likelihood only needs this iteration's pi and P, so the
   // sums of every cluster, each in its documented order, share one pass over the copies.
   for (int32_t n = 0; n < N; ++n) {
-    std::fill_n(g, K, 0.0);
-    std::fill_n(f, K, 1.0);
-    std::fill_n(h, K, 0.0);
-    const int32_t* copySlot = w.copySlot.data() + n * copiesPerIndividual;
-    for (size_t c = 0; c < copiesPerIndividual; ++c) {
-      const double* terms = w.slotTerms.data() + static_cast<size_t>(copySlot[c]) * 3 * K;
-      for (int32_t k = 0; k < K; ++k) {
-        g[k] += terms[k];
-        f[k] *= terms[K + k];
-        h[k] += terms[2 * K + k];
-      }
-    }
+    SumCopies(w.copySlot.data() + n * copiesPerIndividual, copiesPerIndividual, w.slotTerms.data(),
+              K, g, f, h);
 
     // E-step: g_k (with lambda(pi_k) added last) in row n, pairwise ratios, posteriors.
     double* q = Q[n].data();

@@ -183,6 +183,23 @@ TEST(EmIteration, SameBitsAsLiteralVersionOnRandomTables) {
   }
 }
 
+TEST(EmIteration, SameBitsAsLiteralVersionWithMoreThanEightClusters) {
+  // Clusters beyond eight are summed eight at a time; from 18 clusters on, a sum of
+  // capped exponentials can overflow and give a cluster a probability of exactly 0.
+  unsigned long seed = 500;
+  for (const char variant : {'c', 'a', 's'}) {
+    for (const int32_t A : {2, 3}) {
+      for (const int32_t K : {9, 11, 16, 18}) {
+        ++seed;
+        const Data d = MakeData(30, A, 40, K, 0.1, 0.1, seed % 2 == 0, seed);
+        SCOPED_TRACE(std::string("variant ") + variant + ", A " + std::to_string(A) + ", K " +
+                     std::to_string(K));
+        EXPECT_EQ(CompareRuns(d, variant, 6, 3, seed), "");
+      }
+    }
+  }
+}
+
 TEST(EmIteration, SameBitsAsLiteralVersionWhenLikelihoodsUnderflow) {
   // 300 loci: every product f_k underflows, so every individual takes the log-space path.
   for (const char variant : {'c', 'a', 's'}) {
