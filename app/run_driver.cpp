@@ -1,5 +1,7 @@
 #include "app/run_driver.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -7,8 +9,10 @@
 #include <vector>
 
 #include "app/memory_check.h"
+#include "app/result_files.h"
 #include "charts/plot_ap.h"
 #include "charts/plot_lh.h"
+#include "cluster/em.h"
 #include "data/allele_coding.h"
 #include "data/genotype_file.h"
 #include "data/messages.h"
@@ -23,6 +27,31 @@ double TableBytes(double rows, double cols, double elementBytes) {
   return rows * (cols * elementBytes + sizeof(std::vector<char>));
 }
 
+// Stand-in for the initialisation of memberships until it is merged: the containers it
+// creates, with the random one-hot start (one categorical draw over pi = 1/K each).
+void StartMembershipsAtRandomForNow(int32_t N, int32_t K, RandomGenerator& rng,
+                                    std::vector<double>& DirichletParameters,
+                                    std::vector<double>& MixingProportions,
+                                    Vector2D<double>& LogRatioMatrix,
+                                    Vector2D<double>& ClusteringProbabilities) {
+  DirichletParameters.assign(K, 1.0);
+  MixingProportions.assign(K, 1.0 / K);
+  InitVctr2D(LogRatioMatrix, K, K, 0.0);
+  InitVctr2D(ClusteringProbabilities, N, K, 0.0);
+  for (int32_t n = 0; n < N; ++n) {
+    const int32_t k = CategoricalDraw(rng, MixingProportions);
+    if (k < K) ClusteringProbabilities[n][k] = 1.0;
+  }
+}
+
+// The folder that every output file of a run goes to: outputBase up to its last "/".
+std::string OutputFolderOf(const std::string& outputBase) {
+  const size_t slash = outputBase.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return outputBase.substr(0, slash);
+}
+
 }  // namespace
 
 int RunEstimation(const RunSettings& settings, unsigned long seed) {
@@ -32,6 +61,15 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
   const int32_t I = settings.iterationCount;
   const std::string inputPath = InputPath(settings);
   const std::string outputBase = OutputBase(settings);
+
+  // A load-and-analyse run writes nothing until after the EM iterations: refuse an output
+  // folder that cannot take its files now rather than after the work.
+  if (settings.mode == 'l') {
+    const std::string folder = OutputFolderOf(outputBase);
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+      FailRun("Cannot write to output folder " + folder + " - RunEstimation");
+    }
+  }
 
   // 1. The run's one generator.
   RandomGenerator rng(seed);
@@ -67,28 +105,51 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
 
   // 5. Length of the settling phase and of the averaging window.
   const int32_t settlingCount = static_cast<int32_t>(I * 0.1);
-  (void)settlingCount;
 
   // 6. The measured time starts here: loading and coding are outside it.
   const auto start = std::chrono::steady_clock::now();
 
   // 7. Starting memberships.
+  const int32_t K = settings.clusterCount;
+  RequireMemory(TableBytes(N, K, sizeof(double)) + TableBytes(double(K) * L, Jmax, sizeof(double)) +
+                    double(I) * sizeof(double) + double(N) * A * L * sizeof(int32_t),
+                "the estimates of " + std::to_string(N) + " individuals, " + std::to_string(K) +
+                    " clusters, " + std::to_string(L) + " loci and " + std::to_string(I) +
+                    " iterations",
+                "RunEstimation");
+  std::vector<double> DirichletParameters;
+  std::vector<double> MixingProportions;
+  Vector2D<double> LogRatioMatrix;
+  Vector2D<double> ClusteringProbabilities;
+  StartMembershipsAtRandomForNow(N, K, rng, DirichletParameters, MixingProportions, LogRatioMatrix,
+                                 ClusteringProbabilities);
 
   // 8. Allele frequencies and log-likelihood history.
+  Vector3D<double> AlleleFrequencies;
+  InitVctr3D(AlleleFrequencies, K, L, J, 0.0);
+  std::vector<double> LogLikelihoodHistory(I > 0 ? I : 0, 0.0);
 
   // 9. The EM iterations.
+  RunEM(X, AlleleValues, J, N, A, L, K, I, settings.emVariant, settlingCount, rng,
+        MixingProportions, AlleleFrequencies, ClusteringProbabilities, LogRatioMatrix,
+        LogLikelihoodHistory);
 
   // 10. Assignment-probability chart.
-  // PlotAP(ClusteringProbabilities, outputBase + "AP.png");
+  PlotAP(ClusteringProbabilities, outputBase + "AP.png");
 
   // 11. Frequency floor; 12. the generator is released.
+  FinishAlleleFrequencies(AlleleFrequencies, J, Jmax, rng);
+  rng.Release();
 
   // 13. Clustering report.
+  WriteClusteringReport(outputBase + "TR.txt", ClusteringProbabilities, AlleleFrequencies,
+                        AlleleValues, J, MixingProportions);
 
   // 14. Log-likelihood chart.
-  // PlotLH(LogLikelihoodHistory, outputBase + "LH.png");
+  PlotLH(LogLikelihoodHistory, outputBase + "LH.png");
 
   // 15. Average log-likelihood.
+  WriteAverageLogLikelihood(outputBase + "AL.txt", LogLikelihoodHistory, settlingCount, I);
 
   // 16. The time message.
   const auto stop = std::chrono::steady_clock::now();
@@ -96,7 +157,7 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
       std::chrono::duration_cast<std::chrono::milliseconds>(stop - start).count());
   std::cout.setf(std::ios::fixed, std::ios::floatfield);
   std::cout.precision(3);
-  std::cout << "This run takes " << milliseconds * 0.001
-            << " seconds to complete on this computer." << std::endl;
+  std::cout << "This run takes " << milliseconds * 0.001 << " seconds to complete on this computer."
+            << std::endl;
   return 0;
 }

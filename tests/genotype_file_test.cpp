@@ -70,7 +70,8 @@ TEST_F(GenotypeFile, WriterLayoutAndRoundTrip) {
   GenotypeTable X = Zeros(300, 3, 40);
   for (auto& individual : X)
     for (auto& copy : individual)
-      for (int32_t& v : copy) v = static_cast<int32_t>(static_cast<int64_t>(gsl_rng_get(g)) - 2147483648LL);
+      for (int32_t& v : copy)
+        v = static_cast<int32_t>(static_cast<int64_t>(gsl_rng_get(g)) - 2147483648LL);
   gsl_rng_free(g);
   ASSERT_TRUE(SaveGenotypeDataToStructureFile(Path("big.txt"), X));
   GenotypeTable back = Zeros(300, 3, 40);
@@ -147,8 +148,8 @@ TEST_F(GenotypeFile, OpenFailuresNameTheRoutine) {
 
 TEST_F(GenotypeFile, LoadRunThroughTheProgram) {
   WriteFile(Path("x.str"), "a 1 2 3\na 4 5 6\nb -9 8 9\nb 10 11 -12\n");
-  const ProgramResult r =
-      RunProgram({"-Dl", "-Fx.str", "-i" + dir_, "-N2", "-A2", "-L3", "-K2", "-I5", "-c1"});
+  const ProgramResult r = RunProgram(
+      {"-Dl", "-Fx.str", "-i" + dir_, "-o" + dir_, "-N2", "-A2", "-L3", "-K2", "-I5", "-c1"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const ProgramResult missing =
