@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/memory_check.h"
+#include "cluster/initialisation.h"
 #include "data/allele_coding.h"
 #include "data/genotype_file.h"
 #include "data/messages.h"
@@ -64,6 +65,18 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
   const auto start = std::chrono::steady_clock::now();
 
   // 7. Starting memberships.
+  RequireMemory(TableBytes(N, settings.clusterCount, sizeof(double)) +
+                    TableBytes(settings.clusterCount, settings.clusterCount, sizeof(double)),
+                "the starting memberships of " + std::to_string(N) + " individuals in " +
+                    std::to_string(settings.clusterCount) + " clusters",
+                "RunEstimation");
+  [[maybe_unused]] Vector2D<double> ClusteringProbabilities;
+  [[maybe_unused]] std::vector<double> MixingProportions;
+  [[maybe_unused]] Vector2D<double> LogRatioMatrix;
+  [[maybe_unused]] std::vector<double> DirichletParameters;
+  InitialiseMemberships(X, N, L, settings.clusterCount, settings.initMethod, rng,
+                        ClusteringProbabilities, MixingProportions, LogRatioMatrix,
+                        DirichletParameters);
 
   // 8. Allele frequencies and log-likelihood history.
 
