@@ -168,9 +168,10 @@ TEST(InitialiseMemberships, RunsFinishWithEveryStartingMethod) {
   const std::string dir = MakeTempDir();
   WriteFile(dir + "/x.str", "1 2 1 1\n2 2 1 3\n3 3 2 2\n1 1 3 3\n2 1 2 1\n3 2 1 1\n");
   for (const char* method : {"-mc", "-mr", "-md"}) {
-    for (const char* K : {"-K1", "-K2", "-K5"}) {
+    for (const char* K : {"-K1", "-K2", "-K3"}) {
       const ProgramResult r = RunProgram(
-          {"-Dl", "-Fx.str", "-i" + dir, "-N3", "-A2", "-L4", K, "-I5", method}, "", 30.0);
+          {"-Dl", "-Fx.str", "-i" + dir, "-o" + dir, "-N3", "-A2", "-L4", K, "-I5", method}, "",
+          30.0);
       EXPECT_EQ(r.exitCode, 0) << method << " " << K << ": " << r.err;
       EXPECT_FALSE(r.timedOut);
     }
