@@ -13,6 +13,7 @@
 #include "charts/plot_ap.h"
 #include "charts/plot_lh.h"
 #include "cluster/em.h"
+#include "cluster/initialisation.h"
 #include "data/allele_coding.h"
 #include "data/genotype_file.h"
 #include "data/messages.h"
@@ -25,23 +26,6 @@ namespace {
 // Nested vectors: each row carries its own header besides its elements.
 double TableBytes(double rows, double cols, double elementBytes) {
   return rows * (cols * elementBytes + sizeof(std::vector<char>));
-}
-
-// Stand-in for the initialisation of memberships until it is merged: the containers it
-// creates, with the random one-hot start (one categorical draw over pi = 1/K each).
-void StartMembershipsAtRandomForNow(int32_t N, int32_t K, RandomGenerator& rng,
-                                    std::vector<double>& DirichletParameters,
-                                    std::vector<double>& MixingProportions,
-                                    Vector2D<double>& LogRatioMatrix,
-                                    Vector2D<double>& ClusteringProbabilities) {
-  DirichletParameters.assign(K, 1.0);
-  MixingProportions.assign(K, 1.0 / K);
-  InitVctr2D(LogRatioMatrix, K, K, 0.0);
-  InitVctr2D(ClusteringProbabilities, N, K, 0.0);
-  for (int32_t n = 0; n < N; ++n) {
-    const int32_t k = CategoricalDraw(rng, MixingProportions);
-    if (k < K) ClusteringProbabilities[n][k] = 1.0;
-  }
 }
 
 // The folder that every output file of a run goes to: outputBase up to its last "/".
@@ -111,8 +95,9 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
 
   // 7. Starting memberships.
   const int32_t K = settings.clusterCount;
-  RequireMemory(TableBytes(N, K, sizeof(double)) + TableBytes(double(K) * L, Jmax, sizeof(double)) +
-                    double(I) * sizeof(double) + double(N) * A * L * sizeof(int32_t),
+  RequireMemory(TableBytes(N, K, sizeof(double)) + TableBytes(K, K, sizeof(double)) +
+                    TableBytes(double(K) * L, Jmax, sizeof(double)) + double(I) * sizeof(double) +
+                    double(N) * A * L * sizeof(int32_t),
                 "the estimates of " + std::to_string(N) + " individuals, " + std::to_string(K) +
                     " clusters, " + std::to_string(L) + " loci and " + std::to_string(I) +
                     " iterations",
@@ -121,8 +106,8 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
   std::vector<double> MixingProportions;
   Vector2D<double> LogRatioMatrix;
   Vector2D<double> ClusteringProbabilities;
-  StartMembershipsAtRandomForNow(N, K, rng, DirichletParameters, MixingProportions, LogRatioMatrix,
-                                 ClusteringProbabilities);
+  InitialiseMemberships(X, N, L, K, settings.initMethod, rng, ClusteringProbabilities,
+                        MixingProportions, LogRatioMatrix, DirichletParameters);
 
   // 8. Allele frequencies and log-likelihood history.
   Vector3D<double> AlleleFrequencies;
