@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "charts/png_file.h"
+
 namespace {
 
 // Fonts are given in points and drawn at 96 pixels per inch.
@@ -686,7 +688,8 @@ bool MakeChart(const XYChart& chart, const std::string& fileName) {
                    chart.edge, chart.raisedEffect);
 
   cairo_surface_flush(surface.get());
-  return cairo_surface_write_to_png(surface.get(), fileName.c_str()) == CAIRO_STATUS_SUCCESS;
+  return WritePngFile(fileName, cairo_image_surface_get_data(surface.get()), chart.width,
+                      chart.height, cairo_image_surface_get_stride(surface.get()));
 }
 
 void DestroyChart(XYChart& chart) {

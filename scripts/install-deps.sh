@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgsl-dev
-  libcairo2-dev libfontconfig-dev fonts-liberation
+  libcairo2-dev libfontconfig-dev libpng-dev fonts-liberation
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   clang libclang-rt-14-dev
