@@ -69,7 +69,8 @@ TEST_F(GenotypeFile, WriterLayoutAndRoundTrip) {
   GenotypeTable X = Zeros(300, 3, 40);
   for (auto& individual : X)
     for (auto& copy : individual)
-      for (int32_t& v : copy) v = static_cast<int32_t>(gsl_rng_get(g)) - 2000000000;
+      for (int32_t& v : copy)
+        v = static_cast<int32_t>(static_cast<int64_t>(gsl_rng_get(g)) - 2147483648LL);
   gsl_rng_free(g);
   ASSERT_TRUE(SaveGenotypeDataToStructureFile(Path("big.txt"), X));
   GenotypeTable back = Zeros(300, 3, 40);
