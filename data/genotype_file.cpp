@@ -1,5 +1,7 @@
 #include "data/genotype_file.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +12,10 @@
 
 #include "data/messages.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Bytes read from the file at a time. The fuzz build shrinks it, so that tokens and
 // header rows cross buffer ends on small inputs too.
 #ifndef EMCLADE_READ_BUFFER_BYTES
@@ -18,109 +24,33 @@
 
 namespace {
 
-bool IsSpace(char ch) {
-  return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\v' || ch == '\f';
+// White space as the C library's isspace sees it in the "C" locale.
+constexpr bool IsSpace(char ch) {
+  return ch == ' ' || (ch >= '\t' && ch <= '\r');
 }
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+// Bit 7 of every byte of word (first byte lowest) that is not a decimal digit. Bits of
+// bytes after the first non-digit may be disturbed by borrows and carries, which only ever
+// run towards them.
+inline uint64_t NonDigitBits(uint64_t word) {
+  const uint64_t t = word - 0x3030303030303030ull;
+  return (t | (t + 0x7676767676767676ull)) & 0x8080808080808080ull;
+}
 
-// Reads white-space separated tokens through a large buffer, counting line ends so that
-// errors can name the line. A token is always contiguous in the buffer: when one reaches
-// the buffer's end, the unread part is moved to the front before refilling.
-class TokenScanner {
- public:
-  explicit TokenScanner(FILE* file) : file_(file), buffer_(EMCLADE_READ_BUFFER_BYTES) {}
+// kLowBytes[d]: the low d bytes of a word set, d = 0..7.
+constexpr uint64_t kLowBytes[8] = {0,          0xff,         0xffff,         0xffffff,
+                                   0xffffffff, 0xffffffffff, 0xffffffffffff, 0xffffffffffffff};
 
-  int64_t line() const { return line_; }
+// The value of the first count (1..7) bytes of word, all decimal digits.
+inline uint32_t DigitsValue(uint64_t word, int count) {
+  // Move the digits to the top bytes; the freed low bytes act as leading zeros.
+  uint64_t v = (word << (8 * (8 - count))) & 0x0F0F0F0F0F0F0F0Full;
+  v = (v * 2561) >> 8;
+  v = ((v & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
+  return static_cast<uint32_t>(((v & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32);
+}
 
-  // Drops one UTF-8 byte-order mark at the very start of the file (spreadsheet exports
-  // write one); it is not part of the first header row, label or value.
-  void SkipByteOrderMark() {
-    while (end_ < 3 && Refill()) {
-    }
-    if (end_ >= 3 && std::memcmp(buffer_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
-  }
-
-  // Drops everything up to and including the next line end; false when the file has
-  // nothing left, so no row was there to drop.
-  bool SkipRow() {
-    if (pos_ == end_ && !Refill()) return false;
-    for (;;) {
-      if (pos_ == end_ && !Refill()) return true;
-      const char* start = buffer_.data() + pos_;
-      const void* nl = std::memchr(start, '\n', end_ - pos_);
-      if (nl != nullptr) {
-        pos_ += static_cast<const char*>(nl) - start + 1;
-        ++line_;
-        return true;
-      }
-      pos_ = end_;
-    }
-  }
-
-  // The next token, or false at the end of the file. Valid until the next call.
-  bool NextToken(std::string_view& token) {
-    for (;;) {
-      while (pos_ < end_ && IsSpace(buffer_[pos_])) {
-        if (buffer_[pos_] == '\n') ++line_;
-        ++pos_;
-      }
-      if (pos_ < end_) break;
-      if (!Refill()) return false;
-    }
-    size_t stop = pos_;
-    for (;;) {
-      while (stop < end_ && !IsSpace(buffer_[stop])) ++stop;
-      if (stop < end_ || eof_) break;
-      const size_t scanned = stop - pos_;
-      Compact();
-      if (!Refill()) {
-        stop = end_;
-        break;
-      }
-      stop = pos_ + scanned;
-    }
-    token = std::string_view(buffer_.data() + pos_, stop - pos_);
-    pos_ = stop;
-    return true;
-  }
-
- private:
-  // Moves the unread bytes to the front, growing the buffer when they fill it.
-  void Compact() {
-    const size_t unread = end_ - pos_;
-    if (pos_ > 0) std::memmove(buffer_.data(), buffer_.data() + pos_, unread);
-    pos_ = 0;
-    end_ = unread;
-    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-  }
-
-  // Appends more of the file after end_; false when nothing more could be read.
-  bool Refill() {
-    if (eof_) return false;
-    if (pos_ == end_) pos_ = end_ = 0;
-    if (end_ == buffer_.size()) Compact();
-    const size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
-    if (got == 0) {
-      eof_ = true;
-      return false;
-    }
-    end_ += got;
-    return true;
-  }
-
-  FILE* file_;
-  std::vector<char> buffer_;
-  size_t pos_ = 0;
-  size_t end_ = 0;
-  bool eof_ = false;
-  int64_t line_ = 1;
-};
-
-enum class ParseResult { kOk, kNotInteger, kOutOfRange };
+enum class ParseResult { kOk, kNotInteger, kOutOfRange, kEnd };
 
 // A whole token as a decimal 32-bit integer with an optional sign.
 ParseResult ParseInt32(std::string_view token, int32_t& value) {
@@ -148,6 +78,223 @@ ParseResult ParseInt32(std::string_view token, int32_t& value) {
   return ParseResult::kOk;
 }
 
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// Number of '\n' in the size bytes at p (line ends are sparse: jump between them).
+int64_t CountLineEnds(const char* p, size_t size) {
+  int64_t count = 0;
+  const char* const stop = p + size;
+  while (const void* nl = std::memchr(p, '\n', static_cast<size_t>(stop - p))) {
+    ++count;
+    p = static_cast<const char*>(nl) + 1;
+  }
+  return count;
+}
+
+// For the 64 bytes at p: bit i of space set when p[i] is white space, bit i of sign set
+// when p[i] is '-' or '+'.
+inline void ClassifyBlock(const char* p, uint64_t& space, uint64_t& sign) {
+#if defined(__SSE2__)
+  space = 0;
+  sign = 0;
+  const __m128i blank = _mm_set1_epi8(' ');
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i four = _mm_set1_epi8(4);
+  const __m128i minus = _mm_set1_epi8('-');
+  const __m128i plus = _mm_set1_epi8('+');
+  for (int j = 0; j < 4; ++j) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
+    const __m128i t = _mm_sub_epi8(v, tab);  // '\t'..'\r' become 0..4
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(t, four), t);
+    const __m128i white = _mm_or_si128(_mm_cmpeq_epi8(v, blank), control);
+    const __m128i signs = _mm_or_si128(_mm_cmpeq_epi8(v, minus), _mm_cmpeq_epi8(v, plus));
+    space |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(white))) << (16 * j);
+    sign |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(signs))) << (16 * j);
+  }
+#else
+  space = 0;
+  sign = 0;
+  for (int i = 0; i < 64; ++i) {
+    space |= static_cast<uint64_t>(IsSpace(p[i])) << i;
+    sign |= static_cast<uint64_t>(p[i] == '-' || p[i] == '+') << i;
+  }
+#endif
+}
+
+// Reads white-space separated tokens through a large buffer. A token is always contiguous
+// in the buffer: when one reaches the buffer's end, the unread part is moved to the front
+// before refilling. Line ends are counted only in the bytes a refill discards and, for a
+// message, up to the current position.
+class TokenScanner {
+ public:
+  explicit TokenScanner(FILE* file)
+      : file_(file), capacity_(EMCLADE_READ_BUFFER_BYTES), buffer_(capacity_ + kSlack) {}
+
+  // The line (from 1) of the current position.
+  int64_t line() const { return 1 + linesBefore_ + CountLineEnds(buffer_.data(), pos_); }
+
+  // Drops one UTF-8 byte-order mark at the very start of the file (spreadsheet exports
+  // write one); it is not part of the first header row, label or value.
+  void SkipByteOrderMark() {
+    while (end_ < 3 && Refill()) {
+    }
+    if (end_ >= 3 && std::memcmp(buffer_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
+  }
+
+  // Drops everything up to and including the next line end; false when the file has
+  // nothing left, so no row was there to drop.
+  bool SkipRow() {
+    if (pos_ == end_ && !Refill()) return false;
+    for (;;) {
+      if (pos_ == end_ && !Refill()) return true;
+      const char* start = buffer_.data() + pos_;
+      const void* nl = std::memchr(start, '\n', end_ - pos_);
+      if (nl != nullptr) {
+        pos_ += static_cast<const char*>(nl) - start + 1;
+        return true;
+      }
+      pos_ = end_;
+    }
+  }
+
+  // Reads up to count allele values into out and returns how many it read. It stops early
+  // before a token it cannot take on this path (anything but a sign and 1 to 7 digits
+  // followed by white space) and near the end of the file; NextValue takes that one.
+  // Token starts come from a white-space mask of 64 bytes at a time, so that the values of
+  // one block are parsed independently of each other.
+  int32_t NextValues(int32_t* out, int32_t count) {
+    int32_t done = 0;
+    while (done < count) {
+      if (!SkipSpace()) return done;
+      if (!EnsureWindow()) return done;
+      const char* const base = buffer_.data() + pos_;
+      uint64_t space, sign;
+      ClassifyBlock(base, space, sign);
+      uint64_t starts = ~space & ((space << 1) | 1);  // bit 0: pos_ is at a token
+      size_t consumed = 0;
+      while (starts != 0 && done < count) {
+        const int at = std::countr_zero(starts);
+        starts &= starts - 1;
+        const uint64_t after = space >> at;
+        if (after == 0) break;  // the token runs past the block: start the next one with it
+        const int length = std::countr_zero(after);
+        const int signed_ = static_cast<int>((sign >> at) & 1);
+        const int digits = length - signed_;
+        uint64_t word;
+        std::memcpy(&word, base + at + signed_, sizeof(word));
+        if (digits == 0 || digits >= 8 || (NonDigitBits(word) & kLowBytes[digits]) != 0) {
+          pos_ += static_cast<size_t>(at);
+          return done;
+        }
+        const int32_t magnitude = static_cast<int32_t>(DigitsValue(word, digits));
+        out[done++] = base[at] == '-' ? -magnitude : magnitude;
+        consumed = static_cast<size_t>(at + length);
+      }
+      pos_ += consumed;
+    }
+    return done;
+  }
+
+  // The next token read as an allele value, any form.
+  ParseResult NextValue(int32_t& value, std::string_view& token) {
+    if (!NextToken(token)) return ParseResult::kEnd;
+    return ParseInt32(token, value);
+  }
+
+  // The next token, or false at the end of the file. Valid until the next call.
+  bool NextToken(std::string_view& token) {
+    if (!SkipSpace()) return false;
+    size_t stop = pos_;
+    for (;;) {
+      while (stop < end_ && !IsSpace(buffer_[stop])) ++stop;
+      if (stop < end_ || eof_) break;
+      const size_t scanned = stop - pos_;
+      Compact();
+      if (!Refill()) {
+        stop = end_;
+        break;
+      }
+      stop = pos_ + scanned;
+    }
+    token = std::string_view(buffer_.data() + pos_, stop - pos_);
+    pos_ = stop;
+    return true;
+  }
+
+ private:
+  // Bytes a block parse may read past pos_: the 64-byte mask, then up to 1 + 8 bytes of the
+  // last token that starts in it.
+  static constexpr size_t kWindow = 64 + 16;
+  static constexpr size_t kSlack = 8;
+
+  // Moves past white space; false at the end of the file.
+  bool SkipSpace() {
+    for (;;) {
+      while (pos_ < end_ && IsSpace(buffer_[pos_])) ++pos_;
+      if (pos_ < end_) return true;
+      if (!Refill()) return false;
+    }
+  }
+
+  // Makes at least kWindow bytes readable from pos_; false near the end of the file.
+  bool EnsureWindow() {
+    while (end_ - pos_ < kWindow) {
+      Compact();
+      if (!Refill()) return false;
+    }
+    return true;
+  }
+
+  // Moves the unread bytes to the front, growing the buffer when they fill it.
+  void Compact() {
+    Discard();
+    const size_t unread = end_ - pos_;
+    if (pos_ > 0) std::memmove(buffer_.data(), buffer_.data() + pos_, unread);
+    pos_ = 0;
+    end_ = unread;
+    if (end_ == capacity_) {
+      capacity_ *= 2;
+      buffer_.resize(capacity_ + kSlack);
+    }
+    MarkEnd();
+  }
+
+  // Counts the line ends of the bytes before pos_, which are about to be dropped.
+  void Discard() { linesBefore_ += CountLineEnds(buffer_.data(), pos_); }
+
+  // Appends more of the file after end_; false when nothing more could be read.
+  bool Refill() {
+    if (eof_) return false;
+    if (pos_ == end_) {
+      Discard();
+      pos_ = end_ = 0;
+    }
+    if (end_ == capacity_) Compact();
+    const size_t got = std::fread(buffer_.data() + end_, 1, capacity_ - end_, file_);
+    if (got == 0) {
+      eof_ = true;
+      return false;
+    }
+    end_ += got;
+    MarkEnd();
+    return true;
+  }
+
+  // Zero bytes after the data, so that a read past its end sees no stale digits.
+  void MarkEnd() { std::memset(buffer_.data() + end_, 0, kSlack); }
+
+  FILE* file_;
+  size_t capacity_;  // usable bytes; kSlack more follow
+  std::vector<char> buffer_;
+  size_t pos_ = 0;
+  size_t end_ = 0;
+  bool eof_ = false;
+  int64_t linesBefore_ = 0;  // line ends in the bytes already dropped
+};
+
 // The token in double quotes, cut after 40 bytes; bytes outside printable ASCII are
 // shown as \xNN so that a stray byte (an encoding mark, a control character) is visible
 // and cannot disturb the terminal.
@@ -172,8 +319,8 @@ std::string Quoted(std::string_view token) {
 
 // "individual n, copy a, locus l" (or "label column l") counted from 1.
 std::string Where(int32_t n, int32_t a, const char* what, int32_t index) {
-  return "individual " + std::to_string(n + 1) + ", copy " + std::to_string(a + 1) + ", " +
-         what + " " + std::to_string(index + 1);
+  return "individual " + std::to_string(n + 1) + ", copy " + std::to_string(a + 1) + ", " + what +
+         " " + std::to_string(index + 1);
 }
 
 [[noreturn]] void FailRead(const std::string& path, const TokenScanner& scanner,
@@ -208,11 +355,13 @@ bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X
       }
       int32_t* values = X[n][a].data();
       for (int32_t l = 0; l < L; ++l) {
-        if (!scanner.NextToken(token)) {
-          FailRead(path, scanner, "Unexpected end of data at " + Where(n, a, "locus", l));
-        }
-        switch (ParseInt32(token, values[l])) {
-          case ParseResult::kOk: break;
+        l += scanner.NextValues(values + l, L - l);
+        if (l == L) break;
+        switch (scanner.NextValue(values[l], token)) {
+          case ParseResult::kOk:
+            break;
+          case ParseResult::kEnd:
+            FailRead(path, scanner, "Unexpected end of data at " + Where(n, a, "locus", l));
           case ParseResult::kNotInteger:
             FailRead(path, scanner,
                      "Allele value " + Quoted(token) + " is not an integer at " +
