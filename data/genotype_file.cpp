@@ -179,7 +179,13 @@ class TokenScanner {
         const int at = std::countr_zero(starts);
         starts &= starts - 1;
         const uint64_t after = space >> at;
-        if (after == 0) break;  // the token runs past the block: start the next one with it
+        if (after == 0) {
+          // The token runs past the block. Started inside it, it begins the next block; a
+          // token that fills the whole block is longer than any value of this path, and
+          // NextValue takes it (without this, the same block would be scanned forever).
+          if (at == 0) return done;
+          break;
+        }
         const int length = std::countr_zero(after);
         const int signed_ = static_cast<int>((sign >> at) & 1);
         const int digits = length - signed_;

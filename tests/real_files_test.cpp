@@ -192,6 +192,10 @@ TEST_F(RealFiles, MismatchesEndWithOneLineNamingFileAndPosition) {
        "Unexpected end of data at header row 3 in file FILE at line 3"},
       {"old Mac line ends: the one header row swallows the file", "rs1 rs2\r1 2\r3 4\r", 1, 2, 2, 1,
        0, "Unexpected end of data at individual 1, copy 1, locus 1 in file FILE at line 1"},
+      {"a sample name of 70 characters where a value belongs, more data after it",
+       "1 2\n" + std::string(70, 'x') + " 3\n" + std::string(200, '5') + "\n", 2, 2, 2, 0, 0,
+       "Allele value \"" + std::string(40, 'x') +
+           "...\" is not an integer at individual 1, copy 2, locus 1 in file FILE at line 2"},
       {"a stray control byte is shown, not printed", "1 2\n3 \x1B[0m4\n", 1, 2, 2, 0, 0,
        "Allele value \"\\x1B[0m4\" is not an integer at individual 1, copy 2, locus 2 in file "
        "FILE at line 2"},
