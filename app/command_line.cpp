@@ -41,7 +41,7 @@ const char kRequired[] = "DFNALKI";
 
 [[noreturn]] void FailWithUsage() {
   PrintUsage();
-  std::exit(1);
+  EndRun(1);
 }
 
 [[noreturn]] void FailUnknownOption(const char* argument) {
@@ -115,11 +115,11 @@ RunSettings ParseCommandLine(int argc, const char* const* argv) {
         break;
       case 'a':
         s.emVariant = value[0];
-        if (s.emVariant != 'c' && s.emVariant != 'a' && s.emVariant != 's') std::exit(1);
+        if (s.emVariant != 'c' && s.emVariant != 'a' && s.emVariant != 's') EndRun(1);
         break;
       case 'm':
         s.initMethod = value[0];
-        if (s.initMethod != 'r' && s.initMethod != 'c' && s.initMethod != 'd') std::exit(1);
+        if (s.initMethod != 'r' && s.initMethod != 'c' && s.initMethod != 'd') EndRun(1);
         break;
       default: FailUnknownOption(argument);
     }

@@ -16,6 +16,12 @@
 #include <emmintrin.h>
 #endif
 
+// Bytes read from the file at a time. The fuzz build shrinks it, so that tokens and
+// header rows cross buffer ends on small inputs too.
+#ifndef EMCLADE_READ_BUFFER_BYTES
+#define EMCLADE_READ_BUFFER_BYTES (1 << 20)
+#endif
+
 namespace {
 
 // White space as the C library's isspace sees it in the "C" locale.
@@ -125,20 +131,30 @@ inline void ClassifyBlock(const char* p, uint64_t& space, uint64_t& sign) {
 class TokenScanner {
  public:
   explicit TokenScanner(FILE* file)
-      : file_(file), capacity_(1 << 20), buffer_(capacity_ + kSlack) {}
+      : file_(file), capacity_(EMCLADE_READ_BUFFER_BYTES), buffer_(capacity_ + kSlack) {}
 
   // The line (from 1) of the current position.
   int64_t line() const { return 1 + linesBefore_ + CountLineEnds(buffer_.data(), pos_); }
 
-  // Drops everything up to and including the next line end.
-  void SkipRow() {
+  // Drops one UTF-8 byte-order mark at the very start of the file (spreadsheet exports
+  // write one); it is not part of the first header row, label or value.
+  void SkipByteOrderMark() {
+    while (end_ < 3 && Refill()) {
+    }
+    if (end_ >= 3 && std::memcmp(buffer_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
+  }
+
+  // Drops everything up to and including the next line end; false when the file has
+  // nothing left, so no row was there to drop.
+  bool SkipRow() {
+    if (pos_ == end_ && !Refill()) return false;
     for (;;) {
-      if (pos_ == end_ && !Refill()) return;
+      if (pos_ == end_ && !Refill()) return true;
       const char* start = buffer_.data() + pos_;
       const void* nl = std::memchr(start, '\n', end_ - pos_);
       if (nl != nullptr) {
         pos_ += static_cast<const char*>(nl) - start + 1;
-        return;
+        return true;
       }
       pos_ = end_;
     }
@@ -163,7 +179,13 @@ class TokenScanner {
         const int at = std::countr_zero(starts);
         starts &= starts - 1;
         const uint64_t after = space >> at;
-        if (after == 0) break;  // the token runs past the block: start the next one with it
+        if (after == 0) {
+          // The token runs past the block. Started inside it, it begins the next block; a
+          // token that fills the whole block is longer than any value of this path, and
+          // NextValue takes it (without this, the same block would be scanned forever).
+          if (at == 0) return done;
+          break;
+        }
         const int length = std::countr_zero(after);
         const int signed_ = static_cast<int>((sign >> at) & 1);
         const int digits = length - signed_;
@@ -279,10 +301,23 @@ class TokenScanner {
   int64_t linesBefore_ = 0;  // line ends in the bytes already dropped
 };
 
+// The token in double quotes, cut after 40 bytes; bytes outside printable ASCII are
+// shown as \xNN so that a stray byte (an encoding mark, a control character) is visible
+// and cannot disturb the terminal.
 std::string Quoted(std::string_view token) {
   constexpr size_t kShown = 40;
+  static const char kHex[] = "0123456789ABCDEF";
   std::string quoted(1, '"');
-  quoted.append(token.substr(0, kShown));
+  for (const char ch : token.substr(0, kShown)) {
+    const unsigned char u = static_cast<unsigned char>(ch);
+    if (u >= 0x20 && u < 0x7F) {
+      quoted.push_back(ch);
+    } else {
+      quoted.append("\\x");
+      quoted.push_back(kHex[u >> 4]);
+      quoted.push_back(kHex[u & 15]);
+    }
+  }
   if (token.size() > kShown) quoted.append("...");
   quoted.push_back('"');
   return quoted;
@@ -309,7 +344,12 @@ bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X
   if (!file) FailRun("Cannot open file " + path + " - LoadGenotypeDataToStructureFile");
 
   TokenScanner scanner(file.get());
-  for (int32_t row = 0; row < r; ++row) scanner.SkipRow();
+  scanner.SkipByteOrderMark();
+  for (int32_t row = 0; row < r; ++row) {
+    if (!scanner.SkipRow()) {
+      FailRead(path, scanner, "Unexpected end of data at header row " + std::to_string(row + 1));
+    }
+  }
 
   std::string_view token;
   for (int32_t n = 0; n < N; ++n) {

@@ -7,10 +7,11 @@
 
 #include "data/vectors.h"
 
-// Reads path into X, already shaped N x A x L. Skips r header rows (whole, whatever their
-// length) and c label tokens in front of every record. A file that ends early, a value
-// that is not an integer or lies outside the 32-bit range ends the run with one line
-// naming the file, the line and the record. Returns true whenever it returns.
+// Reads path into X, already shaped N x A x L. Skips a UTF-8 byte-order mark at the start,
+// r header rows (whole, whatever their length) and c label tokens in front of every
+// record. A file that ends early (in the header rows or the records), a value that is not
+// an integer or lies outside the 32-bit range ends the run with one line naming the file,
+// the line and the record. Returns true whenever it returns.
 bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X, int32_t N,
                                        int32_t A, int32_t L, int32_t r, int32_t c);
 

@@ -3,6 +3,12 @@
 #include <cstdlib>
 #include <iostream>
 
+namespace {
+
+RunEndHandler runEndHandler = nullptr;
+
+}  // namespace
+
 void ReportLine(const std::string& line) {
   std::cout.flush();
   std::cerr << line << std::endl;
@@ -10,5 +16,14 @@ void ReportLine(const std::string& line) {
 
 void FailRun(const std::string& line) {
   ReportLine(line);
-  std::exit(1);
+  EndRun(1);
+}
+
+void EndRun(int exitCode) {
+  if (runEndHandler != nullptr) runEndHandler(exitCode);
+  std::exit(exitCode);
+}
+
+void SetRunEndHandler(RunEndHandler handler) {
+  runEndHandler = handler;
 }

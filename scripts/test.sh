@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice: a normal
 # build with warnings as errors, and a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer; then fuzzes the genotype-file reader and the command line
+# for a bounded time (EMCLADE_FUZZ_SECONDS per target, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -19,3 +20,5 @@ echo "== Tests (release build, warnings as errors) =="
 run_suite build-test -DCMAKE_BUILD_TYPE=Release
 echo "== Tests (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DEMCLADE_SANITIZE=ON -DEMCLADE_BENCH=OFF
+echo "== Fuzzing (libFuzzer, ${EMCLADE_FUZZ_SECONDS:-60} s per target) =="
+bash scripts/fuzz.sh "${EMCLADE_FUZZ_SECONDS:-60}"
