@@ -94,32 +94,40 @@ int64_t CountLineEnds(const char* p, size_t size) {
   return count;
 }
 
-// For the 64 bytes at p: bit i of space set when p[i] is white space, bit i of sign set
-// when p[i] is '-' or '+'.
-inline void ClassifyBlock(const char* p, uint64_t& space, uint64_t& sign) {
+// For the 64 bytes at p: bit i of space set when p[i] is white space, of minus when p[i]
+// is '-', of plus when p[i] is '+'.
+inline void ClassifyBlock(const char* p, uint64_t& space, uint64_t& minus, uint64_t& plus) {
 #if defined(__SSE2__)
   space = 0;
-  sign = 0;
+  minus = 0;
+  plus = 0;
   const __m128i blank = _mm_set1_epi8(' ');
   const __m128i tab = _mm_set1_epi8('\t');
   const __m128i four = _mm_set1_epi8(4);
-  const __m128i minus = _mm_set1_epi8('-');
-  const __m128i plus = _mm_set1_epi8('+');
+  const __m128i minusChar = _mm_set1_epi8('-');
+  const __m128i plusChar = _mm_set1_epi8('+');
   for (int j = 0; j < 4; ++j) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
     const __m128i t = _mm_sub_epi8(v, tab);  // '\t'..'\r' become 0..4
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(t, four), t);
     const __m128i white = _mm_or_si128(_mm_cmpeq_epi8(v, blank), control);
-    const __m128i signs = _mm_or_si128(_mm_cmpeq_epi8(v, minus), _mm_cmpeq_epi8(v, plus));
-    space |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(white))) << (16 * j);
-    sign |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(signs))) << (16 * j);
+    const int shift = 16 * j;
+    space |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(white))) << shift;
+    minus |= static_cast<uint64_t>(
+                 static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, minusChar))))
+             << shift;
+    plus |=
+        static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, plusChar))))
+        << shift;
   }
 #else
   space = 0;
-  sign = 0;
+  minus = 0;
+  plus = 0;
   for (int i = 0; i < 64; ++i) {
     space |= static_cast<uint64_t>(IsSpace(p[i])) << i;
-    sign |= static_cast<uint64_t>(p[i] == '-' || p[i] == '+') << i;
+    minus |= static_cast<uint64_t>(p[i] == '-') << i;
+    plus |= static_cast<uint64_t>(p[i] == '+') << i;
   }
 #endif
 }
@@ -171,32 +179,37 @@ class TokenScanner {
       if (!SkipSpace()) return done;
       if (!EnsureWindow()) return done;
       const char* const base = buffer_.data() + pos_;
-      uint64_t space, sign;
-      ClassifyBlock(base, space, sign);
-      uint64_t starts = ~space & ((space << 1) | 1);  // bit 0: pos_ is at a token
+      uint64_t space, minus, plus;
+      ClassifyBlock(base, space, minus, plus);
+      // A token that fills the whole block is longer than any value of this path.
+      if (space == 0) return done;
+      // The tokens that end inside the block: those that start before its last white
+      // space. pos_ is at a token, so bit 0 is one of them.
+      const int lastSpace = 63 - std::countl_zero(space);
+      uint64_t starts = ~space & ((space << 1) | 1) & ((uint64_t{1} << lastSpace) - 1);
+      const int32_t take = std::min<int32_t>(__builtin_popcountll(starts), count - done);
+      const uint64_t sign = minus | plus;
       size_t consumed = 0;
-      while (starts != 0 && done < count) {
-        const int at = std::countr_zero(starts);
+      for (int32_t i = 0; i < take; ++i) {
+        // Neither word is 0 here (starts holds this token; a white space follows it), so
+        // the plain bit scan serves.
+        const int at = __builtin_ctzll(starts);
         starts &= starts - 1;
-        const uint64_t after = space >> at;
-        if (after == 0) {
-          // The token runs past the block. Started inside it, it begins the next block; a
-          // token that fills the whole block is longer than any value of this path, and
-          // NextValue takes it (without this, the same block would be scanned forever).
-          if (at == 0) return done;
-          break;
-        }
-        const int length = std::countr_zero(after);
+        const int length = __builtin_ctzll(space >> at);
         const int signed_ = static_cast<int>((sign >> at) & 1);
         const int digits = length - signed_;
         uint64_t word;
         std::memcpy(&word, base + at + signed_, sizeof(word));
-        if (digits == 0 || digits >= 8 || (NonDigitBits(word) & kLowBytes[digits]) != 0) {
+        // 1 to 7 digits, nothing else.
+        const bool plain = (static_cast<unsigned>(digits - 1) < 7u) &
+                           ((NonDigitBits(word) & kLowBytes[digits & 7]) == 0);
+        if (!plain) {
           pos_ += static_cast<size_t>(at);
           return done;
         }
         const int32_t magnitude = static_cast<int32_t>(DigitsValue(word, digits));
-        out[done++] = base[at] == '-' ? -magnitude : magnitude;
+        const int32_t negative = static_cast<int32_t>((minus >> at) & 1);
+        out[done++] = (magnitude ^ -negative) + negative;
         consumed = static_cast<size_t>(at + length);
       }
       pos_ += consumed;
