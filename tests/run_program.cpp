@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -16,10 +17,32 @@
 
 extern char** environ;
 
+namespace {
+
+// The folders made by this test process, removed when it ends. A death test's child is a
+// copy of the process: it must leave them to the parent, which still uses them.
+struct TempDirs {
+  pid_t owner = getpid();
+  std::vector<std::string> paths;
+  ~TempDirs() {
+    if (getpid() != owner) return;
+    std::error_code ignored;
+    for (const std::string& path : paths) std::filesystem::remove_all(path, ignored);
+  }
+};
+
+TempDirs& Made() {
+  static TempDirs dirs;
+  return dirs;
+}
+
+}  // namespace
+
 std::string MakeTempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/emclade-test-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  Made().paths.push_back(pattern);
   return pattern;
 }
 

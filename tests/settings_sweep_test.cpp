@@ -129,6 +129,10 @@ class SettingsSweep : public testing::TestWithParam<Variant> {
     const ProgramResult r = RunProgram(args, work, kTimeLimitSeconds);
     const bool wroteData = FileExists(work + "/data.str");
     const bool wroteTruth = FileExists(work + "/data.strGroundTruth.txt");
+    const bool wroteResults =
+        FileExists(work + "/data.strTR.txt") && FileExists(work + "/data.strAL.txt");
+    const bool drewAP = FileExists(work + "/data.strAP.png");
+    const bool drewLH = FileExists(work + "/data.strLH.png");
     std::filesystem::remove_all(work);
 
     if (r.timedOut) return "did not end within the time limit";
@@ -168,6 +172,10 @@ class SettingsSweep : public testing::TestWithParam<Variant> {
     if (outLines.empty() || outLines.back().rfind("This run takes ", 0) != 0) {
       return "exit 0 without the closing time line";
     }
+    if (!wroteResults) return "exit 0 without TR.txt and AL.txt";
+    // A chart may be missing only when its warning says so.
+    if (!drewAP && r.err.find(" - PlotAP") == std::string::npos) return "AP.png missing silently";
+    if (!drewLH && r.err.find(" - PlotLH") == std::string::npos) return "LH.png missing silently";
     return "";
   }
 
