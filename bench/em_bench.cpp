@@ -58,8 +58,9 @@ void BM_IterationLiteral(benchmark::State& state) {
   }
 }
 
-void BM_IterationProgram(benchmark::State& state) {
-  Problem p = MakeProblem(1000, 2, 100, 10, 5, 1);
+// One iteration of the program on problem p; the peak resident memory of the process
+// (table, estimates and workspace) is reported alongside.
+void TimeProgramIteration(benchmark::State& state, Problem& p) {
   RandomGenerator rng(2);
   double beta = 1.0;
   EmWorkspace w;
@@ -67,6 +68,14 @@ void BM_IterationProgram(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(EmIteration(5, 'c', 0, rng, w, p.pi, p.P, p.Q, p.R, beta));
   }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_RSS_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void BM_IterationProgram(benchmark::State& state) {
+  Problem p = MakeProblem(1000, 2, 100, 10, 5, 1);
+  TimeProgramIteration(state, p);
 }
 
 // The default analysis (N 150, A 2, L 10 of 10 alleles, K 3, I 1000, -a as given) from the
@@ -93,20 +102,10 @@ void BM_DefaultEstimation(benchmark::State& state) {
   std::cout.rdbuf(saved);
 }
 
-// One iteration at N 5,000, A 2, L 1,000 of 10 alleles, K 5; the peak resident memory of
-// the process (table, estimates and workspace) is reported alongside.
+// One iteration at N 5,000, A 2, L 1,000 of 10 alleles, K 5.
 void BM_IterationLarge(benchmark::State& state) {
   Problem p = MakeProblem(5000, 2, 1000, 10, 5, 1);
-  RandomGenerator rng(2);
-  double beta = 1.0;
-  EmWorkspace w;
-  PrepareEmWorkspace(p.X, p.V, p.J, p.N, p.A, p.L, p.K, w);
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(EmIteration(5, 'c', 0, rng, w, p.pi, p.P, p.Q, p.R, beta));
-  }
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  state.counters["peak_RSS_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  TimeProgramIteration(state, p);
 }
 
 }  // namespace
