@@ -2,6 +2,7 @@
 // (background, title band, plot area, line), the heights of the stacked bar segments, the
 // range test and the write failure of the log-likelihood chart, and the label rules.
 #include <cairo.h>
+#include <sys/stat.h>
 #include <gsl/gsl_rng.h>
 #include <gtest/gtest.h>
 
@@ -178,6 +179,20 @@ TEST_F(Charts, UnwritableFileWarnsAndGoesOn) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Unable to make chart - PlotLH\nUnable to make chart - PlotAP\n");
   EXPECT_FALSE(FileExists(path));
+
+  // Through a whole run: a chart that cannot be written is a warning; the run still writes
+  // its other results and ends with exit code 0.
+  const std::string out = Path("run");
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((out + "/example.strAP.png").c_str(), 0755), 0);  // a folder in the way
+  const ProgramResult r =
+      RunProgram({"-Dl", "-Fexample.str", "-i" + std::string(EMCLADE_SOURCE_DIR) + "/examples",
+                  "-o" + out, "-N12", "-A2", "-L5", "-K2", "-I20", "-r1", "-c1"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "Unable to make chart - PlotAP\n");
+  EXPECT_TRUE(FileExists(out + "/example.strTR.txt"));
+  EXPECT_TRUE(FileExists(out + "/example.strLH.png"));
+  EXPECT_TRUE(FileExists(out + "/example.strAL.txt"));
 }
 
 TEST(LogLikelihoodChart, LabelStepIsATenthOfTheCount) {
