@@ -22,3 +22,7 @@ echo "== Tests (AddressSanitizer + UndefinedBehaviorSanitizer) =="
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DEMCLADE_SANITIZE=ON -DEMCLADE_BENCH=OFF
 echo "== Fuzzing (libFuzzer, ${EMCLADE_FUZZ_SECONDS:-60} s per target) =="
 bash scripts/fuzz.sh "${EMCLADE_FUZZ_SECONDS:-60}"
+
+# Reached only when every step passed (set -e): the closing count of both suites.
+count_tests() { ctest --test-dir "$1" -N | sed -n 's/^Total Tests: //p'; }
+echo "tests: $(($(count_tests build-test) + $(count_tests build-asan))) passed, 0 failed"
