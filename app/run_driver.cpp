@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "app/memory_check.h"
 #include "app/result_files.h"
 #include "charts/plot_ap.h"
 #include "charts/plot_lh.h"
@@ -16,6 +15,8 @@
 #include "cluster/initialisation.h"
 #include "data/allele_coding.h"
 #include "data/genotype_file.h"
+#include "data/genotype_table.h"
+#include "data/memory_check.h"
 #include "data/messages.h"
 #include "data/random.h"
 #include "data/simulator.h"
@@ -61,12 +62,12 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
   // 2. The genotype table, N x A x L zeros.
   std::vector<int32_t> J;
   if (settings.mode != 'l') J.assign(L, settings.simulatedAlleleCount);
-  RequireMemory(TableBytes(double(N) * A, L, sizeof(int32_t)),
+  RequireMemory(GenotypeTableBytes(N, A, L, 2) + double(L) * sizeof(std::vector<int32_t>),
                 "a genotype table of " + std::to_string(N) + " x " + std::to_string(A) + " x " +
                     std::to_string(L) + " alleles",
                 "RunEstimation");
   GenotypeTable X;
-  InitVctr3D(X, N, A, L, 0);
+  InitGenotypeTable(X, N, A, L);
 
   // 3. The data: simulated and saved, or loaded.
   if (settings.mode == 'l') {
@@ -96,8 +97,7 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
   // 7. Starting memberships.
   const int32_t K = settings.clusterCount;
   RequireMemory(TableBytes(N, K, sizeof(double)) + TableBytes(K, K, sizeof(double)) +
-                    TableBytes(double(K) * L, Jmax, sizeof(double)) + double(I) * sizeof(double) +
-                    double(N) * A * L * sizeof(int32_t),
+                    TableBytes(double(K) * L, Jmax, sizeof(double)) + double(I) * sizeof(double),
                 "the estimates of " + std::to_string(N) + " individuals, " + std::to_string(K) +
                     " clusters, " + std::to_string(L) + " loci and " + std::to_string(I) +
                     " iterations",

@@ -16,7 +16,8 @@ namespace {
 // Dirichlet starting memberships (or one-hot random ones, as a run starts with -m r).
 struct Problem {
   int32_t N, A, L, K;
-  GenotypeTable X;
+  GenotypeValues X;
+  GenotypeTable coded;
   Vector2D<int32_t> V;
   std::vector<int32_t> J;
   int32_t Jmax = 0;
@@ -27,13 +28,14 @@ struct Problem {
 };
 
 Problem MakeProblem(int32_t N, int32_t A, int32_t L, int32_t J, int32_t K, unsigned long seed) {
-  Problem p{N, A, L, K, {}, {}, {}, 0, {}, {}, {}, {}};
+  Problem p{N, A, L, K, {}, {}, {}, {}, 0, {}, {}, {}, {}};
   RandomGenerator rng(seed);
   InitVctr3D(p.X, N, A, L, 0);
   for (auto& individual : p.X)
     for (auto& copy : individual)
       for (int32_t& x : copy) x = 1 + UniformIntDraw(rng, J);
-  CodeAlleles(p.X, L, p.V, p.J, p.Jmax);
+  p.coded = CodeGenotypeValues(p.X);
+  CodeAlleles(p.coded, L, p.V, p.J, p.Jmax);
   p.pi.assign(K, 1.0 / K);
   InitVctr3D(p.P, K, L, p.J, 0.0);
   InitVctr2D(p.Q, N, K, 0.0);
@@ -64,7 +66,7 @@ void TimeProgramIteration(benchmark::State& state, Problem& p) {
   RandomGenerator rng(2);
   double beta = 1.0;
   EmWorkspace w;
-  PrepareEmWorkspace(p.X, p.V, p.J, p.N, p.A, p.L, p.K, w);
+  PrepareEmWorkspace(p.coded, p.V, p.J, p.N, p.A, p.L, p.K, w);
   for (auto _ : state) {
     benchmark::DoNotOptimize(EmIteration(5, 'c', 0, rng, w, p.pi, p.P, p.Q, p.R, beta));
   }
@@ -95,7 +97,7 @@ void BM_DefaultEstimation(benchmark::State& state) {
     Vector3D<double> P;
     InitVctr3D(P, 3, 10, table.J, 0.0);
     std::vector<double> H(1000, 0.0);
-    RunEM(table.X, table.V, table.J, 150, 2, 10, 3, 1000, variant, 100, rng, pi, P, Q, R, H);
+    RunEM(table.coded, table.V, table.J, 150, 2, 10, 3, 1000, variant, 100, rng, pi, P, Q, R, H);
     FinishAlleleFrequencies(P, table.J, table.Jmax, rng);
     benchmark::DoNotOptimize(H.back());
   }

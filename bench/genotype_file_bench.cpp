@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "data/allele_coding.h"
 #include "data/genotype_file.h"
 
 namespace {
@@ -16,14 +17,14 @@ constexpr int32_t kN = 28000, kA = 2, kL = 500;
 const std::string& DataFile() {
   static const std::string path = [] {
     const std::string p = "/tmp/emclade-bench-genotypes-100mb.txt";
-    GenotypeTable X;
+    GenotypeValues X;
     InitVctr3D(X, kN, kA, kL, 0);
     gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
     for (auto& individual : X)
       for (auto& copy : individual)
         for (int32_t& v : copy) v = 95 + static_cast<int32_t>(gsl_rng_uniform_int(g, 12));
     gsl_rng_free(g);
-    SaveGenotypeDataToStructureFile(p, X);
+    SaveGenotypeDataToStructureFile(p, CodeGenotypeValues(X));
     return p;
   }();
   return path;
@@ -34,10 +35,10 @@ void BM_ReaderProgram(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     GenotypeTable X;
-    InitVctr3D(X, kN, kA, kL, 0);
+    InitGenotypeTable(X, kN, kA, kL);
     state.ResumeTiming();
     LoadGenotypeDataFromStructureFile(path, X, kN, kA, kL, 0, 0);
-    benchmark::DoNotOptimize(X[kN - 1][kA - 1][kL - 1]);
+    benchmark::DoNotOptimize(X.words.back());
     state.PauseTiming();
     X = GenotypeTable();  // freeing the table is not reading
     state.ResumeTiming();
@@ -48,7 +49,7 @@ void BM_ReaderIfstream(benchmark::State& state) {
   const std::string& path = DataFile();
   for (auto _ : state) {
     state.PauseTiming();
-    GenotypeTable X;
+    GenotypeValues X;
     InitVctr3D(X, kN, kA, kL, 0);
     state.ResumeTiming();
     std::ifstream in(path);
@@ -57,7 +58,7 @@ void BM_ReaderIfstream(benchmark::State& state) {
         for (int32_t l = 0; l < kL; ++l) in >> X[n][a][l];
     benchmark::DoNotOptimize(X[kN - 1][kA - 1][kL - 1]);
     state.PauseTiming();
-    X = GenotypeTable();  // freeing the table is not reading
+    X = GenotypeValues();  // freeing the table is not reading
     state.ResumeTiming();
   }
 }

@@ -8,13 +8,14 @@
 #include <utility>
 
 #include "cluster/hclustering.h"
+#include "data/allele_coding.h"
 #include "tests/reference_hclustering.h"
 
 namespace {
 
 // Random diploid table, values 1..10 at every locus.
-GenotypeTable RandomTable(int32_t N, int32_t L) {
-  GenotypeTable X;
+GenotypeValues RandomTable(int32_t N, int32_t L) {
+  GenotypeValues X;
   InitVctr3D(X, N, 2, L, 0);
   gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
   gsl_rng_set(g, static_cast<unsigned long>(N) * 1000 + L);
@@ -25,10 +26,19 @@ GenotypeTable RandomTable(int32_t N, int32_t L) {
   return X;
 }
 
-const GenotypeTable& Table(int32_t N, int32_t L) {
-  static std::map<std::pair<int32_t, int32_t>, GenotypeTable> tables;
+const GenotypeValues& Table(int32_t N, int32_t L) {
+  static std::map<std::pair<int32_t, int32_t>, GenotypeValues> tables;
   auto it = tables.find({N, L});
   if (it == tables.end()) it = tables.emplace(std::make_pair(N, L), RandomTable(N, L)).first;
+  return it->second;
+}
+
+const GenotypeTable& CodedTable(int32_t N, int32_t L) {
+  static std::map<std::pair<int32_t, int32_t>, GenotypeTable> tables;
+  auto it = tables.find({N, L});
+  if (it == tables.end()) {
+    it = tables.emplace(std::make_pair(N, L), CodeGenotypeValues(Table(N, L))).first;
+  }
   return it->second;
 }
 
@@ -36,7 +46,7 @@ const CondensedDistances& SharingDistances(int32_t N, int32_t L) {
   static std::map<std::pair<int32_t, int32_t>, CondensedDistances> matrices;
   auto it = matrices.find({N, L});
   if (it == matrices.end()) {
-    it = matrices.emplace(std::make_pair(N, L), HClusteringDistance(Table(N, L), true)).first;
+    it = matrices.emplace(std::make_pair(N, L), HClusteringDistance(CodedTable(N, L), true)).first;
   }
   return it->second;
 }
@@ -63,10 +73,11 @@ void BM_Engine(benchmark::State& state) {
 template <bool literal>
 void BM_SharingDistance(benchmark::State& state) {
   const int32_t N = static_cast<int32_t>(state.range(0));
-  const GenotypeTable& X = Table(N, static_cast<int32_t>(state.range(1)));
+  const GenotypeValues& X = Table(N, static_cast<int32_t>(state.range(1)));
+  const GenotypeTable& coded = CodedTable(N, static_cast<int32_t>(state.range(1)));
   for (auto _ : state) {
     CondensedDistances D =
-        literal ? ReferenceHClusteringDistance(X, true) : HClusteringDistance(X, true);
+        literal ? ReferenceHClusteringDistance(X, true) : HClusteringDistance(coded, true);
     benchmark::DoNotOptimize(D.data());
   }
 }
@@ -74,7 +85,7 @@ void BM_SharingDistance(benchmark::State& state) {
 // The whole routine as the clustering start calls it: Ward, allele sharing, K = 3.
 void BM_HClustering(benchmark::State& state) {
   const GenotypeTable& X =
-      Table(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
+      CodedTable(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
   for (auto _ : state) {
     std::vector<int32_t> labels = HClustering(X, 6, 3, true);
     benchmark::DoNotOptimize(labels.data());

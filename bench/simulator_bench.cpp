@@ -18,11 +18,11 @@ constexpr int64_t kDraws = int64_t{kN} * kA * kL;
 void BM_SimulateGenotypeData(benchmark::State& state) {
   const std::vector<int32_t> J(kL, kJ);
   GenotypeTable X;
-  InitVctr3D(X, kN, kA, kL, 0);
+  InitGenotypeTable(X, kN, kA, kL);
   for (auto _ : state) {
     RandomGenerator rng(1);
     SimulateGenotypeData("/tmp/emclade-bench-sim", rng, kN, kA, kL, J, kK, X);
-    benchmark::DoNotOptimize(X[kN - 1][kA - 1][kL - 1]);
+    benchmark::DoNotOptimize(X.words.back());
   }
   state.SetItemsProcessed(state.iterations() * kDraws);
 }
@@ -30,7 +30,7 @@ void BM_SimulateGenotypeData(benchmark::State& state) {
 // The same model and draws, each allele from CategoricalDraw over the nested row P[k][l].
 void BM_LiteralDraws(benchmark::State& state) {
   const std::vector<int32_t> J(kL, kJ);
-  GenotypeTable X;
+  GenotypeValues X;
   InitVctr3D(X, kN, kA, kL, 0);
   for (auto _ : state) {
     RandomGenerator rng(1);

@@ -19,6 +19,20 @@ double FloorLog(double logP) {
   return std::max(logP, kLogFloor);
 }
 
+// The slots of every copy of individual n into w.copySlot.
+const int32_t* IndividualSlots(EmWorkspace& w, int32_t n) {
+  const GenotypeTable& X = *w.X;
+  int32_t* slot = w.copySlot.data();
+  for (int32_t a = 0; a < w.A; ++a) {
+    for (int32_t l = 0; l < w.L; ++l) {
+      const uint32_t code = GenotypeCode(X, n, a, l);
+      *slot++ = code < static_cast<uint32_t>(w.J[l]) ? w.slotStart[l] + static_cast<int32_t>(code)
+                                                     : w.missingSlot;
+    }
+  }
+  return w.copySlot.data();
+}
+
 // Step 1: pi_k = (sum over n ascending of Q[n][k]) * (1/N).
 void UpdateMixingProportions(const EmWorkspace& w, const Vector2D<double>& Q,
                              std::vector<double>& pi) {
@@ -44,7 +58,6 @@ void AddAlleleCounts(EmWorkspace& w, const Vector2D<double>& Q) {
   double* F = w.alleleCounts.data();
   int32_t* slots = w.locusSlots.data();
   int32_t* copies = w.locusCopies.data();
-  const size_t copiesPerIndividual = static_cast<size_t>(A) * L;
   for (int32_t n = 0; n < N; ++n) {
     double qs[KC > 0 ? KC : 1];
     const double* q = Q[n].data();
@@ -56,7 +69,7 @@ void AddAlleleCounts(EmWorkspace& w, const Vector2D<double>& Q) {
       double* row = F + static_cast<size_t>(slot) * K;
       for (int32_t k = 0; k < K; ++k) row[k] += c * q[k];
     };
-    const int32_t* copySlot = w.copySlot.data() + n * copiesPerIndividual;
+    const int32_t* copySlot = IndividualSlots(w, n);
     if (A == 2) {
       for (int32_t l = 0; l < L; ++l) {
         const int32_t first = copySlot[l], second = copySlot[L + l];
@@ -213,22 +226,8 @@ void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleV
     for (int32_t j = 0; j < J[l]; ++j) w.negativeSlot[w.slotStart[l] + j] = AlleleValues[l][j] < 0;
   }
 
-  // AlleleValues[l] is ascending and distinct, so a binary search finds the same position
-  // as comparing the value with every allele of the locus.
-  w.copySlot.resize(static_cast<size_t>(N) * A * L);
-  int32_t* copySlot = w.copySlot.data();
-  for (int32_t n = 0; n < N; ++n) {
-    for (int32_t a = 0; a < A; ++a) {
-      const int32_t* x = X[n][a].data();
-      for (int32_t l = 0; l < L; ++l) {
-        const auto first = AlleleValues[l].begin(), last = AlleleValues[l].begin() + J[l];
-        const auto found = std::lower_bound(first, last, x[l]);
-        *copySlot++ = (found != last && *found == x[l])
-                          ? w.slotStart[l] + static_cast<int32_t>(found - first)
-                          : w.missingSlot;
-      }
-    }
-  }
+  w.X = &X;
+  w.copySlot.assign(static_cast<size_t>(A) * L, 0);
 
   w.alleleCounts.assign(slotCount * K, 0.0);
   w.slotTerms.assign(slotCount * 3 * K, 0.0);
@@ -270,8 +269,7 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
   // touch row n of Q, and the likelihood only needs this iteration's pi and P, so the
   // sums of every cluster, each in its documented order, share one pass over the copies.
   for (int32_t n = 0; n < N; ++n) {
-    SumCopies(w.copySlot.data() + n * copiesPerIndividual, copiesPerIndividual, w.slotTerms.data(),
-              K, g, f, h);
+    SumCopies(IndividualSlots(w, n), copiesPerIndividual, w.slotTerms.data(), K, g, f, h);
 
     // E-step: g_k (with lambda(pi_k) added last) in row n, pairwise ratios, posteriors.
     double* q = Q[n].data();

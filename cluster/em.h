@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "data/genotype_table.h"
 #include "data/random.h"
 #include "data/vectors.h"
 
@@ -14,15 +15,16 @@
 //
 // Allele slots number the alleles of all loci one after another: allele j of locus l is
 // slot slotStart[l] + j. One more slot, missingSlot, stands for every copy whose value is
-// not an allele of its locus (the missing-data code). Each copy's slot is found once,
-// since the genotype table is never rewritten.
+// not an allele of its locus (the missing code). A copy's slot is its code plus the start of
+// its locus.
 struct EmWorkspace {
   int32_t N = 0, A = 0, L = 0, K = 0;
+  const GenotypeTable* X = nullptr;
   std::vector<int32_t> J;
   std::vector<int32_t> slotStart;  // L + 1 entries; slotStart[L] = missingSlot
   int32_t missingSlot = 0;
   std::vector<uint8_t> negativeSlot;  // the slot's allele value is negative
-  std::vector<int32_t> copySlot;      // N x A x L, in table order (n, a, l)
+  std::vector<int32_t> copySlot;      // A x L slots of one individual, in table order (a, l)
 
   // Rewritten every iteration, laid out slot-major with the K clusters innermost.
   std::vector<double> alleleCounts;  // weighted allele counts F: [slot][k]
@@ -35,8 +37,8 @@ struct EmWorkspace {
   std::vector<int32_t> locusSlots, locusCopies;  // distinct slots of one individual at one locus
 };
 
-// Codes every copy of X (N x A x L) into its allele slot and sizes the per-iteration
-// storage for K clusters. AlleleValues[l] lists the J[l] alleles of locus l ascending.
+// Sizes the per-iteration storage for K clusters over X (N x A x L, kept by reference).
+// AlleleValues[l] lists the J[l] alleles of locus l ascending.
 void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleValues,
                         const std::vector<int32_t>& J, int32_t N, int32_t A, int32_t L, int32_t K,
                         EmWorkspace& w);

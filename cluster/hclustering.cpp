@@ -7,7 +7,7 @@
 #include <exception>
 #include <string>
 
-#include "app/memory_check.h"
+#include "data/memory_check.h"
 #include "data/messages.h"
 
 double LinkageUpdate(int32_t method, double dde, double dce, double ddc, double nd, double nc,
@@ -81,26 +81,17 @@ inline int64_t RowStart(int64_t N, int64_t i) {
 // locus, the A*A comparisons of a copy of i with a copy of j. This is exactly the number
 // of (a, b, l) triples with X[i][a][l] == X[j][b][l], whatever the order of the sum.
 
-// Codes of every value, by column, and the largest number of distinct values at a locus.
+// Codes of every copy, by column, and the largest number of codes at a locus. The table's
+// codes serve as they are: equal values have equal codes, the missing code included.
 int32_t CodeColumns(const GenotypeTable& X, int32_t N, int32_t A, int32_t L,
                     std::vector<int32_t>& columns) {
   columns.assign(static_cast<size_t>(N) * A * L, 0);
-  std::vector<int32_t> distinct;
-  distinct.reserve(static_cast<size_t>(N) * A);
   int32_t largest = 0;
   for (int32_t l = 0; l < L; ++l) {
-    distinct.clear();
-    for (int32_t n = 0; n < N; ++n)
-      for (int32_t a = 0; a < A; ++a) distinct.push_back(X[n][a][l]);
-    std::sort(distinct.begin(), distinct.end());
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    largest = std::max(largest, static_cast<int32_t>(distinct.size()));
+    largest = std::max(largest, static_cast<int32_t>(X.alleleValues[l].size()) + 1);
     for (int32_t b = 0; b < A; ++b) {
       int32_t* column = &columns[(static_cast<size_t>(l) * A + b) * N];
-      for (int32_t n = 0; n < N; ++n) {
-        column[n] = static_cast<int32_t>(
-            std::lower_bound(distinct.begin(), distinct.end(), X[n][b][l]) - distinct.begin());
-      }
+      for (int32_t n = 0; n < N; ++n) column[n] = static_cast<int32_t>(GenotypeCode(X, n, b, l));
     }
   }
   return largest;
@@ -218,10 +209,12 @@ void SharingDistances(const GenotypeTable& X, int32_t N, int32_t A, int32_t L,
 void EuclideanDistances(const GenotypeTable& X, int32_t N, int32_t A, int32_t L,
                         CondensedDistances& D) {
   std::vector<int32_t> columns(static_cast<size_t>(N) * A * L);
+  std::vector<int32_t> values(L);
   for (int32_t n = 0; n < N; ++n)
-    for (int32_t a = 0; a < A; ++a)
-      for (int32_t l = 0; l < L; ++l)
-        columns[(static_cast<size_t>(a) * L + l) * N + n] = X[n][a][l];
+    for (int32_t a = 0; a < A; ++a) {
+      DecodeGenotypeRow(X, n, a, values.data());
+      for (int32_t l = 0; l < L; ++l) columns[(static_cast<size_t>(a) * L + l) * N + n] = values[l];
+    }
   std::vector<double> sum(N);
   for (int32_t i = 0; i + 1 < N; ++i) {
     std::fill(sum.begin() + i + 1, sum.end(), 0.0);
@@ -449,10 +442,10 @@ void HClusteringEngine(int32_t N, CondensedDistances& D, int32_t method, std::ve
 }
 
 CondensedDistances HClusteringDistance(const GenotypeTable& X, bool sharingDistance) {
-  const int32_t N = static_cast<int32_t>(X.size());
-  if (N == 0) return {};
-  const int32_t A = static_cast<int32_t>(X[0].size());
-  const int32_t L = A > 0 ? static_cast<int32_t>(X[0][0].size()) : 0;
+  const int32_t N = X.N;
+  if (N <= 0) return {};
+  const int32_t A = X.A;
+  const int32_t L = X.L;
   CondensedDistances D = MakeCondensedDistances(N);
   if (sharingDistance) {
     SharingDistances(X, N, A, L, D);
@@ -490,8 +483,8 @@ std::vector<int32_t> HClusteringCut(const std::vector<int32_t>& kept,
 
 std::vector<int32_t> HClustering(const GenotypeTable& X, int32_t method, int32_t K,
                                  bool sharingDistance) {
-  if (X.empty()) FailRun("Empty Data - HClustering");
-  const int32_t N = static_cast<int32_t>(X.size());
+  if (X.N <= 0) FailRun("Empty Data - HClustering");
+  const int32_t N = X.N;
   CondensedDistances D = HClusteringDistance(X, sharingDistance);
   std::vector<int32_t> kept(N - 1, 0);
   std::vector<int32_t> absorbed(N - 1, 0);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "data/vectors.h"
+#include "data/genotype_table.h"
 
 // One dissimilarity per unordered pair {i, j}, i < j, stored row by row:
 // (0,1)..(0,N-1), (1,2)..(1,N-1), ... See CondensedIndex.
@@ -53,10 +53,11 @@ double LinkageUpdate(int32_t method, double dde, double dce, double ddc, double 
 // machine cannot hold them.
 CondensedDistances MakeCondensedDistances(int32_t N);
 
-// Dissimilarity of every pair of individuals of X (N x A x L, shape taken from individual 0).
+// Dissimilarity of every pair of individuals of X (N x A x L).
 // sharingDistance: 1 - s / (A*A*L), s = number of (copy of i, copy of j, locus) triples with
 // equal values. Otherwise Euclidean: square root of the sum over copies a and loci l of
-// (X[i][a][l] - X[j][a][l])^2, copy a paired with copy a. Missing codes are plain values.
+// (X[i][a][l] - X[j][a][l])^2 of the values, copy a paired with copy a. Missing codes are
+// plain values.
 CondensedDistances HClusteringDistance(const GenotypeTable& X, bool sharingDistance);
 
 // Merges the N items one pair at a time, always the closest live pair, until one cluster is

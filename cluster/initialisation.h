@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "data/genotype_table.h"
 #include "data/random.h"
 #include "data/vectors.h"
 

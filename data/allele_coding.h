@@ -1,10 +1,57 @@
-// Allele coding: the distinct allele values of every locus, in ascending order.
+// Allele coding: the distinct allele values of every locus, in ascending order, and the
+// coded genotype table built from the values as they are read or simulated.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "data/genotype_table.h"
 #include "data/vectors.h"
+
+// Codes a table handed over row by row (individual n, copy a, in that order; L values each)
+// while it is read or simulated, so that no table of values is ever held. The values of each
+// locus are numbered in their order of first appearance and kept in a column of that locus,
+// at the narrowest width that holds them and one code more; Finish renumbers them by
+// ascending value, leaving out the smallest value of a locus when it is negative (the
+// missing-data code, which becomes the missing code J[l]), and lays out the table.
+//
+//   AlleleCoder coder(N, A, L);
+//   for each row: fill coder.Row()[0 .. L-1], then coder.AddRow();
+//   coder.Finish(X);
+class AlleleCoder {
+ public:
+  // Refuses (one line naming `routine`) a table whose coding cannot fit in memory.
+  AlleleCoder(int32_t N, int32_t A, int32_t L, const std::string& routine);
+  ~AlleleCoder();
+  AlleleCoder(const AlleleCoder&) = delete;
+  AlleleCoder& operator=(const AlleleCoder&) = delete;
+
+  // Where the next row's L values go; valid until AddRow.
+  int32_t* Row() { return staged_.data() + static_cast<size_t>(stagedRows_) * L_; }
+  // Counts the row just filled.
+  void AddRow() {
+    if (++stagedRows_ == stageCapacity_) Flush();
+  }
+  // After all N x A rows: X becomes the coded table (its previous content is dropped).
+  void Finish(GenotypeTable& X);
+
+ private:
+  struct Locus;
+  class ValueCodes;
+  void Flush();
+  void Widen(int32_t l, int32_t width);
+
+  int32_t N_, A_, L_;
+  std::string routine_;
+  std::vector<int32_t> staged_;  // up to stageCapacity_ rows of L values
+  int32_t stageCapacity_ = 1;
+  int32_t stagedRows_ = 0;
+  int64_t rowsCoded_ = 0;
+  std::vector<Locus> loci_;
+  std::unique_ptr<ValueCodes> manyValues_;  // codes of values past the first few of a locus
+};
 
 // For every locus l of X: AlleleValues[l] = the ascending distinct values at l over all
 // individuals and copies, without the smallest when it is negative (the missing-data
@@ -12,3 +59,6 @@
 // X itself is left as it is.
 void CodeAlleles(const GenotypeTable& X, int32_t L, Vector2D<int32_t>& AlleleValues,
                  std::vector<int32_t>& J, int32_t& Jmax);
+
+// Codes a table of values (shape from individual 0 and its copy 0) through AlleleCoder.
+GenotypeTable CodeGenotypeValues(const GenotypeValues& values);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "data/allele_coding.h"
 #include "data/messages.h"
 
 #if defined(__SSE2__)
@@ -352,9 +353,11 @@ std::string Where(int32_t n, int32_t a, const char* what, int32_t index) {
 
 bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X, int32_t N,
                                        int32_t A, int32_t L, int32_t r, int32_t c) {
-  if (X.empty()) FailRun("Uninitialized X - LoadGenotypeDataFromStructureFile");
+  if (X.N <= 0) FailRun("Uninitialized X - LoadGenotypeDataFromStructureFile");
   FilePtr file(std::fopen(path.c_str(), "r"));
   if (!file) FailRun("Cannot open file " + path + " - LoadGenotypeDataToStructureFile");
+  X = GenotypeTable();  // rebuilt from the file below
+  AlleleCoder coder(N, A, L, "LoadGenotypeDataFromStructureFile");
 
   TokenScanner scanner(file.get());
   scanner.SkipByteOrderMark();
@@ -372,7 +375,7 @@ bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X
           FailRead(path, scanner, "Unexpected end of data at " + Where(n, a, "label column", col));
         }
       }
-      int32_t* values = X[n][a].data();
+      int32_t* values = coder.Row();
       for (int32_t l = 0; l < L; ++l) {
         l += scanner.NextValues(values + l, L - l);
         if (l == L) break;
@@ -391,8 +394,10 @@ bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X
                          Where(n, a, "locus", l));
         }
       }
+      coder.AddRow();
     }
   }
+  coder.Finish(X);
   return true;
 }
 
@@ -403,8 +408,10 @@ bool SaveGenotypeDataToStructureFile(const std::string& path, const GenotypeTabl
   std::string line;
   char number[16];
   bool written = true;
-  for (const auto& individual : X) {
-    for (const auto& copy : individual) {
+  std::vector<int32_t> copy(X.L > 0 ? X.L : 0);
+  for (int32_t n = 0; n < X.N; ++n) {
+    for (int32_t a = 0; a < X.A; ++a) {
+      DecodeGenotypeRow(X, n, a, copy.data());
       line.clear();
       for (const int32_t value : copy) {
         const auto result = std::to_chars(number, number + sizeof(number), value);

@@ -7,8 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/memory_check.h"
+#include "data/allele_coding.h"
 #include "data/ground_truth_file.h"
+#include "data/memory_check.h"
 #include "data/messages.h"
 
 namespace {
@@ -25,7 +26,7 @@ std::string Shape(int32_t N, int32_t A, int32_t L) {
 // one allele, and X and J must have the shape the loops write.
 void CheckSimulationSettings(RandomGenerator& rng, int32_t N, int32_t A, int32_t L,
                              const std::vector<int32_t>& J, int32_t K, const GenotypeTable& X) {
-  if (J.empty() || X.empty()) FailRun("Initialize J and X first - SimulateGenotypeData");
+  if (J.empty() || X.N <= 0) FailRun("Initialize J and X first - SimulateGenotypeData");
   if (N < 1 || A < 1 || L < 1) {
     FailRun("Cannot simulate a table of " + Shape(N, A, L) + " alleles - SimulateGenotypeData");
   }
@@ -34,13 +35,7 @@ void CheckSimulationSettings(RandomGenerator& rng, int32_t N, int32_t A, int32_t
     FailRun("Cannot simulate " + std::to_string(K) + " clusters (1 to " + std::to_string(maxK) +
             ") - SimulateGenotypeData");
   }
-  bool shaped = X.size() == static_cast<size_t>(N) && J.size() == static_cast<size_t>(L);
-  for (size_t n = 0; shaped && n < X.size(); ++n) {
-    shaped = X[n].size() == static_cast<size_t>(A);
-    for (size_t a = 0; shaped && a < X[n].size(); ++a) {
-      shaped = X[n][a].size() == static_cast<size_t>(L);
-    }
-  }
+  const bool shaped = X.N == N && X.A == A && X.L == L && J.size() == static_cast<size_t>(L);
   if (!shaped) {
     FailRun("Genotype table is not " + Shape(N, A, L) + " or J has not " + std::to_string(L) +
             " entries - SimulateGenotypeData");
@@ -142,20 +137,26 @@ void DrawGenotypes(RandomGenerator& rng, const SimulatedModel& model, int32_t A,
     }
   }
 
+  int32_t N = 0;
+  for (int32_t k = 0; k < K; ++k) N += model.sizes[k];
+  X = GenotypeTable();  // rebuilt from the draws below
+  AlleleCoder coder(N, A, L, "SimulateGenotypeData");
   int32_t n = 0;
   for (int32_t k = 0; k < K; ++k) {
     const double* clusterSums = cumulative.data() + k * alleleTotal;
     const int32_t* clusterFallback = fallback.data() + static_cast<size_t>(k) * L;
     for (const int32_t blockEnd = n + model.sizes[k]; n < blockEnd; ++n) {
       for (int32_t a = 0; a < A; ++a) {
-        int32_t* alleles = X[n][a].data();
+        int32_t* alleles = coder.Row();
         for (int32_t l = 0; l < L; ++l) {
           const int32_t i = CategoricalDrawCumulative(rng, clusterSums + start[l], J[l]);
           alleles[l] = i < J[l] ? i : clusterFallback[l];
         }
+        coder.AddRow();
       }
     }
   }
+  coder.Finish(X);
 }
 
 double SimulatedModelBytes(int32_t K, int32_t L, const std::vector<int32_t>& J) {

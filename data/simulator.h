@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "data/genotype_table.h"
 #include "data/random.h"
 #include "data/vectors.h"
 
@@ -51,8 +52,8 @@ void DrawSimulatedModel(RandomGenerator& rng, int32_t N, int32_t L, const std::v
 // P[k][l], k the cluster of n. A draw that reaches no allele (possible only when the
 // frequencies sum to less than the uniform value) gives the last allele of positive
 // frequency (allele 0 when none has), so every entry is a valid allele index.
-// P's entries are non-negative (as Dirichlet draws are); X holds at least the sum of sizes
-// individuals of A copies of L loci.
+// P's entries are non-negative (as Dirichlet draws are). X is rebuilt: the sum of sizes
+// individuals of A copies of L loci, coded as they are drawn (AlleleCoder).
 void DrawGenotypes(RandomGenerator& rng, const SimulatedModel& model, int32_t A, int32_t L,
                    const std::vector<int32_t>& J, GenotypeTable& X);
 

@@ -10,9 +10,6 @@ using Vector2D = std::vector<std::vector<T>>;
 template <typename T>
 using Vector3D = std::vector<Vector2D<T>>;
 
-// X[n][a][l]: allele value of copy a of individual n at locus l, as read or simulated.
-using GenotypeTable = Vector3D<int32_t>;
-
 // rows x cols, every entry = value.
 void InitVctr2D(Vector2D<double>& V, int32_t rows, int32_t cols, double value);
 void InitVctr2D(Vector2D<int32_t>& V, int32_t rows, int32_t cols, int32_t value);

@@ -2,9 +2,9 @@
 // (background, title band, plot area, line), the heights of the stacked bar segments, the
 // range test and the write failure of the log-likelihood chart, and the label rules.
 #include <cairo.h>
-#include <sys/stat.h>
 #include <gsl/gsl_rng.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>

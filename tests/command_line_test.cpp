@@ -69,7 +69,7 @@ TEST(CommandLine, FailuresWriteTheDocumentedStreams) {
       {With(kValid, "-Dx"), "Unknown Option - -Dx\n", true},
       {With(kValid, "-ax"), "", false},
       {With(kValid, "-mq"), "", false},
-      {With(kValid, "data.txt"), "", false},  // read as -a with value t
+      {With(kValid, "data.txt"), "", false},                          // read as -a with value t
       {{"-Dl", "-Fx", "-N4", "-A2", "-L3", "-K2", "-K3"}, "", true},  // no -I
       // The first bad argument decides: a bad -a before an unknown option ends silently.
       {{"-ax", "-Z1", "-N4", "-A2", "-L3", "-K2", "-K3"}, "", false},
@@ -128,8 +128,8 @@ TEST(CommandLine, ValuesAModeCannotUseAreRefusedWithOneLine) {
 
 TEST(CommandLine, ParsedValues) {
   // Any first character; letter options look at their first letter only; atoi values.
-  RunSettings s = Parse({"xK5", "-Dload", "-Fmy data.txt", "-N12abc", "-A2", "-L3", "-I7",
-                         "-mcd", "-as", "-K2", "-K5", "-o", "-iin", "-r2", "-c+3", "-j 4"});
+  RunSettings s = Parse({"xK5", "-Dload", "-Fmy data.txt", "-N12abc", "-A2", "-L3", "-I7", "-mcd",
+                         "-as", "-K2", "-K5", "-o", "-iin", "-r2", "-c+3", "-j 4"});
   EXPECT_EQ(s.mode, 'l');
   EXPECT_EQ(s.dataFileName, "my data.txt");
   EXPECT_EQ(s.individualCount, 12);

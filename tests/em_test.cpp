@@ -22,7 +22,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // A coded random table with its starting memberships.
 struct Data {
   int32_t N, A, L, K;
-  GenotypeTable X;
+  GenotypeValues X;     // the values, for the literal version
+  GenotypeTable coded;  // the same table coded, for the program
   Vector2D<int32_t> V;
   std::vector<int32_t> J;
   int32_t Jmax = 0;
@@ -34,7 +35,7 @@ struct Data {
 // every third locus. Rows of Q are one-hot (so clusters may start empty) or Dirichlet.
 Data MakeData(int32_t N, int32_t A, int32_t L, int32_t K, double missingRate, double negativeRate,
               bool oneHot, unsigned long seed) {
-  Data d{N, A, L, K, {}, {}, {}, 0, {}};
+  Data d{N, A, L, K, {}, {}, {}, {}, 0, {}};
   RandomGenerator rng(seed);
   InitVctr3D(d.X, N, A, L, 0);
   std::vector<int32_t> alleles(L);
@@ -54,7 +55,8 @@ Data MakeData(int32_t N, int32_t A, int32_t L, int32_t K, double missingRate, do
       }
     }
   }
-  CodeAlleles(d.X, L, d.V, d.J, d.Jmax);
+  d.coded = CodeGenotypeValues(d.X);
+  CodeAlleles(d.coded, L, d.V, d.J, d.Jmax);
   InitVctr2D(d.Q, N, K, 0.0);
   const std::vector<double> ones(K, 1.0);
   for (int32_t n = 0; n < N; ++n) {
@@ -140,7 +142,7 @@ std::string CompareRuns(const Data& d, char variant, int32_t I, int32_t T, unsig
   Estimates slow = StartEstimates(d, T), fast = StartEstimates(d, T);
   RandomGenerator slowRng(seed), fastRng(seed);
   EmWorkspace w;
-  PrepareEmWorkspace(d.X, d.V, d.J, d.N, d.A, d.L, d.K, w);
+  PrepareEmWorkspace(d.coded, d.V, d.J, d.N, d.A, d.L, d.K, w);
   for (int32_t t = 0; t < I; ++t) {
     const double slowLL =
         reference::EmIteration(t, d.X, d.V, d.J, d.N, d.A, d.L, d.K, variant, T, slowRng, slow.pi,
@@ -229,8 +231,8 @@ TEST(EmIteration, RunEMMatchesLiteralRunAndWritesProgressLines) {
     reference::RunEM(d.X, d.V, d.J, d.N, d.A, d.L, d.K, c.I, c.variant, T, slowRng, slow.pi, slow.P,
                      slow.Q, slow.R, slowH);
     testing::internal::CaptureStdout();
-    RunEM(d.X, d.V, d.J, d.N, d.A, d.L, d.K, c.I, c.variant, T, fastRng, fast.pi, fast.P, fast.Q,
-          fast.R, fastH);
+    RunEM(d.coded, d.V, d.J, d.N, d.A, d.L, d.K, c.I, c.variant, T, fastRng, fast.pi, fast.P,
+          fast.Q, fast.R, fastH);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.lines) << "I = " << c.I;
     fast.beta = slow.beta;  // RunEM keeps its exponent to itself
     EXPECT_EQ(FirstDifference(slow, fast), "") << "I = " << c.I;
@@ -247,7 +249,7 @@ TEST(EmIteration, EstimatesSumToOne) {
       Estimates e = StartEstimates(d, 3);
       RandomGenerator rng(9);
       EmWorkspace w;
-      PrepareEmWorkspace(d.X, d.V, d.J, d.N, d.A, d.L, d.K, w);
+      PrepareEmWorkspace(d.coded, d.V, d.J, d.N, d.A, d.L, d.K, w);
       for (int32_t t = 0; t < 6; ++t) {
         EmIteration(t, variant, 3, rng, w, e.pi, e.P, e.Q, e.R, e.beta);
         double piSum = 0.0;
@@ -279,7 +281,7 @@ TEST(EmIteration, PlainEmNeverLowersTheLikelihood) {
   std::vector<double> H(60, 0.0);
   RandomGenerator rng(1);
   testing::internal::CaptureStdout();
-  RunEM(d.X, d.V, d.J, d.N, d.A, d.L, d.K, 60, 'c', 0, rng, e.pi, e.P, e.Q, e.R, H);
+  RunEM(d.coded, d.V, d.J, d.N, d.A, d.L, d.K, 60, 'c', 0, rng, e.pi, e.P, e.Q, e.R, H);
   testing::internal::GetCapturedStdout();
   for (size_t t = 1; t < H.size(); ++t) {
     EXPECT_GE(H[t], H[t - 1] - 1e-9 * std::fabs(H[t - 1])) << "iteration " << t;
@@ -296,13 +298,14 @@ TEST(EmIteration, RecoversWellSeparatedClusters) {
   for (const char variant : {'c', 'a', 's'}) {
     for (unsigned long seed : {1ul, 2ul, 3ul}) {
       RandomGenerator rng(seed);
-      Data d{N, A, L, kGroups, {}, {}, {}, 0, {}};
+      Data d{N, A, L, kGroups, {}, {}, {}, {}, 0, {}};
       InitVctr3D(d.X, N, A, L, 0);
       for (int32_t n = 0; n < N; ++n)
         for (int32_t a = 0; a < A; ++a)
           for (int32_t l = 0; l < L; ++l)
             d.X[n][a][l] = 10 * (n / kPerGroup) + 1 + UniformIntDraw(rng, 3);
-      CodeAlleles(d.X, L, d.V, d.J, d.Jmax);
+      d.coded = CodeGenotypeValues(d.X);
+      CodeAlleles(d.coded, L, d.V, d.J, d.Jmax);
       InitVctr2D(d.Q, N, kGroups, 0.0);
       for (int32_t n = 0; n < N; ++n) {
         d.Q[n][n % 3 == 0 ? UniformIntDraw(rng, kGroups) : n / kPerGroup] = 1.0;
@@ -310,7 +313,7 @@ TEST(EmIteration, RecoversWellSeparatedClusters) {
 
       Estimates e = StartEstimates(d, 4);
       std::vector<double> H(40, 0.0);
-      RunEM(d.X, d.V, d.J, N, A, L, kGroups, 40, variant, 4, rng, e.pi, e.P, e.Q, e.R, H);
+      RunEM(d.coded, d.V, d.J, N, A, L, kGroups, 40, variant, 4, rng, e.pi, e.P, e.Q, e.R, H);
       for (int32_t n = 0; n < N; ++n) {
         EXPECT_GT(e.Q[n][n / kPerGroup], 0.999)
             << "variant " << variant << ", seed " << seed << ", individual " << n;
@@ -328,7 +331,7 @@ TEST(EmIteration, LikelihoodStaysFiniteWhenProductsUnderflow) {
   Estimates e = StartEstimates(d, 0);
   RandomGenerator rng(1);
   EmWorkspace w;
-  PrepareEmWorkspace(d.X, d.V, d.J, N, A, L, 1, w);
+  PrepareEmWorkspace(d.coded, d.V, d.J, N, A, L, 1, w);
   const double LL = EmIteration(0, 'c', 0, rng, w, e.pi, e.P, e.Q, e.R, e.beta);
 
   double expected = 0.0, product = 1.0;
@@ -372,15 +375,16 @@ TEST(EmIteration, LogSumExp) {
 TEST(EmIteration, EmptyClustersAndWhollyMissingLociGetUniformFrequencies) {
   // Three individuals, one-hot on clusters 0, 1, 0 of four: clusters 2 and 3 are empty.
   // Individual 1, alone in cluster 1, has both copies missing at locus 0.
-  Data d{3, 2, 3, 4, {}, {}, {}, 0, {}};
+  Data d{3, 2, 3, 4, {}, {}, {}, {}, 0, {}};
   d.X = {{{1, 5, 8}, {2, 5, 9}}, {{-9, 6, 8}, {-9, 6, 8}}, {{3, 7, 9}, {1, 5, -9}}};
-  CodeAlleles(d.X, d.L, d.V, d.J, d.Jmax);
+  d.coded = CodeGenotypeValues(d.X);
+  CodeAlleles(d.coded, d.L, d.V, d.J, d.Jmax);
   d.Q = {{1, 0, 0, 0}, {0, 1, 0, 0}, {1, 0, 0, 0}};
   for (const char variant : {'c', 'a', 's'}) {
     Estimates e = StartEstimates(d, 5);
     RandomGenerator rng(4);
     EmWorkspace w;
-    PrepareEmWorkspace(d.X, d.V, d.J, d.N, d.A, d.L, d.K, w);
+    PrepareEmWorkspace(d.coded, d.V, d.J, d.N, d.A, d.L, d.K, w);
     const double LL = EmIteration(0, variant, 5, rng, w, e.pi, e.P, e.Q, e.R, e.beta);
     EXPECT_TRUE(std::isfinite(LL));
     EXPECT_EQ(e.pi[2], 0.0);

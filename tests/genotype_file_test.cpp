@@ -6,14 +6,21 @@
 
 #include <string>
 
+#include "data/allele_coding.h"
 #include "data/genotype_file.h"
 #include "run_program.h"
 
 namespace {
 
-GenotypeTable Zeros(int32_t N, int32_t A, int32_t L) {
-  GenotypeTable X;
+GenotypeValues Zeros(int32_t N, int32_t A, int32_t L) {
+  GenotypeValues X;
   InitVctr3D(X, N, A, L, 0);
+  return X;
+}
+
+GenotypeTable Shaped(int32_t N, int32_t A, int32_t L) {
+  GenotypeTable X;
+  InitGenotypeTable(X, N, A, L);
   return X;
 }
 
@@ -21,17 +28,17 @@ class GenotypeFile : public testing::Test {
  protected:
   void SetUp() override { dir_ = MakeTempDir(); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  GenotypeTable Load(const std::string& text, int32_t N, int32_t A, int32_t L, int32_t r = 0,
-                     int32_t c = 0) {
+  GenotypeValues Load(const std::string& text, int32_t N, int32_t A, int32_t L, int32_t r = 0,
+                      int32_t c = 0) {
     WriteFile(Path("in.txt"), text);
-    GenotypeTable X = Zeros(N, A, L);
+    GenotypeTable X = Shaped(N, A, L);
     EXPECT_TRUE(LoadGenotypeDataFromStructureFile(Path("in.txt"), X, N, A, L, r, c));
-    return X;
+    return DecodeGenotypeTable(X);
   }
   std::string dir_;
 };
 
-const GenotypeTable kTwoByTwoByThree = {{{1, 2, 3}, {4, 5, 6}}, {{-9, 8, 9}, {10, 11, -12}}};
+const GenotypeValues kTwoByTwoByThree = {{{1, 2, 3}, {4, 5, 6}}, {{-9, 8, 9}, {10, 11, -12}}};
 
 }  // namespace
 
@@ -53,30 +60,31 @@ TEST_F(GenotypeFile, LayoutsThatReadTheSame) {
   EXPECT_EQ(Load("1 2 3 4 5 6 -9 8 9 10 11 -12 junk\n", 2, 2, 3), kTwoByTwoByThree);
   // The extreme 32-bit values.
   EXPECT_EQ(Load("-2147483648 2147483647\n", 1, 1, 2),
-            (GenotypeTable{{{-2147483647 - 1, 2147483647}}}));
+            (GenotypeValues{{{-2147483647 - 1, 2147483647}}}));
 }
 
 TEST_F(GenotypeFile, HeaderRowOfExactlyBufferLength) {
   const std::string header(10239, 'h');
-  EXPECT_EQ(Load(header + "\n7 8\n", 1, 1, 2, 1), (GenotypeTable{{{7, 8}}}));
+  EXPECT_EQ(Load(header + "\n7 8\n", 1, 1, 2, 1), (GenotypeValues{{{7, 8}}}));
 }
 
 TEST_F(GenotypeFile, WriterLayoutAndRoundTrip) {
-  ASSERT_TRUE(SaveGenotypeDataToStructureFile(Path("out.txt"), kTwoByTwoByThree));
+  ASSERT_TRUE(
+      SaveGenotypeDataToStructureFile(Path("out.txt"), CodeGenotypeValues(kTwoByTwoByThree)));
   EXPECT_EQ(ReadFile(Path("out.txt")), "1\t2\t3\t\n4\t5\t6\t\n-9\t8\t9\t\n10\t11\t-12\t\n");
 
   // A larger random table, written and read back.
   gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
-  GenotypeTable X = Zeros(300, 3, 40);
+  GenotypeValues X = Zeros(300, 3, 40);
   for (auto& individual : X)
     for (auto& copy : individual)
       for (int32_t& v : copy)
         v = static_cast<int32_t>(static_cast<int64_t>(gsl_rng_get(g)) - 2147483648LL);
   gsl_rng_free(g);
-  ASSERT_TRUE(SaveGenotypeDataToStructureFile(Path("big.txt"), X));
-  GenotypeTable back = Zeros(300, 3, 40);
+  ASSERT_TRUE(SaveGenotypeDataToStructureFile(Path("big.txt"), CodeGenotypeValues(X)));
+  GenotypeTable back = Shaped(300, 3, 40);
   ASSERT_TRUE(LoadGenotypeDataFromStructureFile(Path("big.txt"), back, 300, 3, 40, 0, 0));
-  EXPECT_EQ(back, X);
+  EXPECT_EQ(DecodeGenotypeTable(back), X);
   EXPECT_EQ(SplitLines(ReadFile(Path("big.txt"))).size(), 900u);
 }
 
@@ -118,7 +126,7 @@ TEST_F(GenotypeFile, BadFilesEndTheRunWithOneLine) {
     expected += " - LoadGenotypeDataFromStructureFile\n";
     EXPECT_EXIT(
         {
-          GenotypeTable X = Zeros(2, 2, 3);
+          GenotypeTable X = Shaped(2, 2, 3);
           LoadGenotypeDataFromStructureFile(Path("bad.txt"), X, 2, 2, 3, c.r, c.c);
         },
         testing::ExitedWithCode(1), testing::HasSubstr(expected))
@@ -129,7 +137,7 @@ TEST_F(GenotypeFile, BadFilesEndTheRunWithOneLine) {
 TEST_F(GenotypeFile, OpenFailuresNameTheRoutine) {
   EXPECT_EXIT(
       {
-        GenotypeTable X = Zeros(1, 1, 1);
+        GenotypeTable X = Shaped(1, 1, 1);
         LoadGenotypeDataFromStructureFile(Path("missing.txt"), X, 1, 1, 1, 0, 0);
       },
       testing::ExitedWithCode(1),
@@ -141,7 +149,8 @@ TEST_F(GenotypeFile, OpenFailuresNameTheRoutine) {
       },
       testing::ExitedWithCode(1), "^Uninitialized X - LoadGenotypeDataFromStructureFile\n$");
   EXPECT_EXIT(
-      SaveGenotypeDataToStructureFile(Path("no/such/folder.txt"), kTwoByTwoByThree),
+      SaveGenotypeDataToStructureFile(Path("no/such/folder.txt"),
+                                      CodeGenotypeValues(kTwoByTwoByThree)),
       testing::ExitedWithCode(1),
       "^Cannot open file " + Path("no/such/folder.txt") + " - SaveGenotypeDataToStructureFile\n$");
 }
@@ -171,7 +180,7 @@ TEST_F(GenotypeFile, MatchesLiteralTokenizerOnRandomFiles) {
     const int32_t A = 1 + static_cast<int32_t>(gsl_rng_uniform_int(g, 3));
     const int32_t L = 1 + static_cast<int32_t>(gsl_rng_uniform_int(g, 60));
     const int32_t c = static_cast<int32_t>(gsl_rng_uniform_int(g, 3));
-    GenotypeTable expected = Zeros(N, A, L);
+    GenotypeValues expected = Zeros(N, A, L);
     std::string text;
     auto space = [&] {
       const int run =

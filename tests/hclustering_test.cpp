@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cluster/hclustering.h"
+#include "data/allele_coding.h"
 #include "reference_hclustering.h"
 
 namespace {
@@ -20,11 +21,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Random table: values 1..alleles, a share of missing codes (-9), and a share of
 // individuals copied from an earlier one, so that ties and zero distances are common.
-GenotypeTable RandomTable(unsigned long seed, int32_t N, int32_t A, int32_t L, int32_t alleles,
-                          double missingShare = 0.0, double copyShare = 0.0) {
+GenotypeValues RandomTable(unsigned long seed, int32_t N, int32_t A, int32_t L, int32_t alleles,
+                           double missingShare = 0.0, double copyShare = 0.0) {
   gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
   gsl_rng_set(g, seed);
-  GenotypeTable X;
+  GenotypeValues X;
   InitVctr3D(X, N, A, L, 0);
   for (int32_t n = 0; n < N; ++n) {
     if (n > 0 && gsl_rng_uniform(g) < copyShare) {
@@ -156,7 +157,7 @@ TEST(HClusteringDistance, WorkedExamples) {
   const int32_t kMax = std::numeric_limits<int32_t>::max();
   struct Case {
     const char* what;
-    GenotypeTable X;  // two individuals
+    GenotypeValues X;  // two individuals
     double sharing, euclidean;
   };
   // All by hand. Sharing: 1 - s / (A*A*L); Euclidean: copy a against copy a.
@@ -174,13 +175,13 @@ TEST(HClusteringDistance, WorkedExamples) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const CondensedDistances sharing = HClusteringDistance(c.X, true);
-    const CondensedDistances euclidean = HClusteringDistance(c.X, false);
+    const CondensedDistances sharing = HClusteringDistance(CodeGenotypeValues(c.X), true);
+    const CondensedDistances euclidean = HClusteringDistance(CodeGenotypeValues(c.X), false);
     ASSERT_EQ(sharing.size(), 1u);
     EXPECT_DOUBLE_EQ(sharing[0], c.sharing);
     EXPECT_DOUBLE_EQ(euclidean[0], c.euclidean);
   }
-  EXPECT_TRUE(HClusteringDistance(GenotypeTable{{{1, 2}}}, true).empty());
+  EXPECT_TRUE(HClusteringDistance(CodeGenotypeValues(GenotypeValues{{{1, 2}}}), true).empty());
 }
 
 TEST(HClusteringDistance, SameBitsAsLiteralOnRandomTables) {
@@ -209,20 +210,21 @@ TEST(HClusteringDistance, SameBitsAsLiteralOnRandomTables) {
   for (const Case& c : cases) {
     for (int repeat = 0; repeat < 3; ++repeat, ++seed) {
       SCOPED_TRACE("seed " + std::to_string(seed) + ", N " + std::to_string(c.N));
-      const GenotypeTable X = RandomTable(seed, c.N, c.A, c.L, c.alleles, c.missing, c.copies);
+      const GenotypeValues X = RandomTable(seed, c.N, c.A, c.L, c.alleles, c.missing, c.copies);
       for (bool sharing : {true, false}) {
-        ASSERT_TRUE(
-            SameBits(HClusteringDistance(X, sharing), ReferenceHClusteringDistance(X, sharing)))
+        ASSERT_TRUE(SameBits(HClusteringDistance(CodeGenotypeValues(X), sharing),
+                             ReferenceHClusteringDistance(X, sharing)))
             << (sharing ? "allele sharing" : "Euclidean");
       }
     }
   }
   // Wide Euclidean values (differences up to about 2^31).
-  GenotypeTable X = RandomTable(99, 30, 2, 6, 1000);
+  GenotypeValues X = RandomTable(99, 30, 2, 6, 1000);
   for (auto& individual : X)
     for (auto& copy : individual)
       for (int32_t& v : copy) v = (v - 500) * 2000000;
-  EXPECT_TRUE(SameBits(HClusteringDistance(X, false), ReferenceHClusteringDistance(X, false)));
+  EXPECT_TRUE(SameBits(HClusteringDistance(CodeGenotypeValues(X), false),
+                       ReferenceHClusteringDistance(X, false)));
 }
 
 TEST(HClusteringEngine, SameMergesAsLiteralOnGenotypeDistances) {
@@ -240,9 +242,9 @@ TEST(HClusteringEngine, SameMergesAsLiteralOnGenotypeDistances) {
   unsigned long seed = 1000;
   for (const Case& c : cases) {
     for (int repeat = 0; repeat < c.repeats; ++repeat, ++seed) {
-      const GenotypeTable X = RandomTable(seed, c.N, c.A, c.L, c.alleles, 0.05, c.copies);
+      const GenotypeValues X = RandomTable(seed, c.N, c.A, c.L, c.alleles, 0.05, c.copies);
       for (bool sharing : {true, false}) {
-        const CondensedDistances D = HClusteringDistance(X, sharing);
+        const CondensedDistances D = HClusteringDistance(CodeGenotypeValues(X), sharing);
         for (int32_t method = 0; method <= 6; ++method) {
           SCOPED_TRACE("seed " + std::to_string(seed) + ", N " + std::to_string(c.N) + ", method " +
                        std::to_string(method) + (sharing ? ", sharing" : ", Euclid"));
@@ -255,15 +257,15 @@ TEST(HClusteringEngine, SameMergesAsLiteralOnGenotypeDistances) {
 
 TEST(HClusteringEngine, SameMergesAsLiteralOnLargeInputs) {
   // Ward on allele sharing is the run's case; the others check the caches at size.
-  const GenotypeTable X = RandomTable(7, 400, 2, 50, 10, 0.0, 0.05);
-  const CondensedDistances sharing = HClusteringDistance(X, true);
+  const GenotypeValues X = RandomTable(7, 400, 2, 50, 10, 0.0, 0.05);
+  const CondensedDistances sharing = HClusteringDistance(CodeGenotypeValues(X), true);
   for (int32_t method : {6, 0, 5}) {
     SCOPED_TRACE("seed 7, N 400, method " + std::to_string(method));
     ExpectSameAsReference(400, sharing, method);
   }
-  const GenotypeTable Y = RandomTable(8, 300, 2, 4, 3, 0.0, 0.2);
-  const CondensedDistances fewLoci = HClusteringDistance(Y, true);
-  const CondensedDistances euclidean = HClusteringDistance(Y, false);
+  const GenotypeValues Y = RandomTable(8, 300, 2, 4, 3, 0.0, 0.2);
+  const CondensedDistances fewLoci = HClusteringDistance(CodeGenotypeValues(Y), true);
+  const CondensedDistances euclidean = HClusteringDistance(CodeGenotypeValues(Y), false);
   for (int32_t method = 0; method <= 6; ++method) {
     SCOPED_TRACE("seed 8, N 300, method " + std::to_string(method));
     ExpectSameAsReference(300, fewLoci, method);
@@ -305,10 +307,10 @@ TEST(HClusteringEngine, UnusableDistancesAreMergedInIndexOrder) {
     }
   }
   // Euclidean on extreme values goes through the whole routine.
-  const GenotypeTable X = {
+  const GenotypeValues X = {
       {{std::numeric_limits<int32_t>::min()}}, {{std::numeric_limits<int32_t>::max()}}, {{0}}};
   // D(1,2) = 2^31 - 1 is the smallest: groups {0} and {1, 2}.
-  EXPECT_EQ(HClustering(X, 6, 2, false), (std::vector<int32_t>{0, 1, 1}));
+  EXPECT_EQ(HClustering(CodeGenotypeValues(X), 6, 2, false), (std::vector<int32_t>{0, 1, 1}));
 }
 
 TEST(HClusteringEngine, WorkedExamples) {
@@ -358,32 +360,34 @@ TEST(HClusteringCut, LabelsByFirstAppearance) {
 }
 
 TEST(HClustering, WholeRoutineExamples) {
-  const GenotypeTable X = RandomTable(3, 25, 2, 6, 3, 0.0, 0.3);
+  const GenotypeValues X = RandomTable(3, 25, 2, 6, 3, 0.0, 0.3);
   for (int32_t K : {25, 30}) {
     std::vector<int32_t> identity(25);
     for (int32_t i = 0; i < 25; ++i) identity[i] = i;
-    EXPECT_EQ(HClustering(X, 6, K, true), identity);
+    EXPECT_EQ(HClustering(CodeGenotypeValues(X), 6, K, true), identity);
   }
-  EXPECT_EQ(HClustering(X, 6, 1, true), std::vector<int32_t>(25, 0));
-  EXPECT_EQ(HClustering(GenotypeTable{{{4, 4}}}, 6, 3, true), std::vector<int32_t>{0});
+  EXPECT_EQ(HClustering(CodeGenotypeValues(X), 6, 1, true), std::vector<int32_t>(25, 0));
+  EXPECT_EQ(HClustering(CodeGenotypeValues(GenotypeValues{{{4, 4}}}), 6, 3, true),
+            std::vector<int32_t>{0});
   // Two clear groups of identical individuals, interleaved.
-  const GenotypeTable groups = {
+  const GenotypeValues groups = {
       {{1, 1}, {1, 1}}, {{2, 2}, {2, 2}}, {{1, 1}, {1, 1}}, {{2, 2}, {2, 2}}, {{1, 1}, {1, 2}}};
   for (int32_t method = 0; method <= 6; ++method) {
-    EXPECT_EQ(HClustering(groups, method, 2, true), (std::vector<int32_t>{0, 1, 0, 1, 0}));
+    EXPECT_EQ(HClustering(CodeGenotypeValues(groups), method, 2, true),
+              (std::vector<int32_t>{0, 1, 0, 1, 0}));
   }
   // The labels are those of the literal engine's merges.
-  const GenotypeTable Y = RandomTable(4, 70, 2, 5, 4, 0.0, 0.1);
+  const GenotypeValues Y = RandomTable(4, 70, 2, 5, 4, 0.0, 0.1);
   CondensedDistances D = ReferenceHClusteringDistance(Y, true);
   std::vector<int32_t> kept, absorbed;
   ReferenceHClusteringEngine(70, D, 6, kept, absorbed);
   for (int32_t K : {2, 3, 10}) {
-    EXPECT_EQ(HClustering(Y, 6, K, true), HClusteringCut(kept, absorbed, K));
+    EXPECT_EQ(HClustering(CodeGenotypeValues(Y), 6, K, true), HClusteringCut(kept, absorbed, K));
   }
 }
 
 TEST(HClusteringDeathTest, FailureLines) {
-  EXPECT_EXIT(HClustering(GenotypeTable{}, 6, 2, true), testing::ExitedWithCode(1),
+  EXPECT_EXIT(HClustering(GenotypeTable(), 6, 2, true), testing::ExitedWithCode(1),
               "^Empty Data - HClustering\n$");
   for (int32_t method : {7, -1, 1000}) {
     CondensedDistances D = {1.0, 1.0, 1.0};

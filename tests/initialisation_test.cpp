@@ -9,14 +9,15 @@
 
 #include "cluster/hclustering.h"
 #include "cluster/initialisation.h"
+#include "data/allele_coding.h"
 #include "run_program.h"
 
 namespace {
 
-GenotypeTable RandomTable(unsigned long seed, int32_t N, int32_t A, int32_t L, int32_t alleles) {
+GenotypeValues RandomTable(unsigned long seed, int32_t N, int32_t A, int32_t L, int32_t alleles) {
   gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
   gsl_rng_set(g, seed);
-  GenotypeTable X;
+  GenotypeValues X;
   InitVctr3D(X, N, A, L, 0);
   for (auto& individual : X)
     for (auto& copy : individual)
@@ -30,16 +31,16 @@ struct Start {
   std::vector<double> pi, alpha;
 };
 
-Start Initialise(const GenotypeTable& X, int32_t L, int32_t K, char method, RandomGenerator& rng) {
+Start Initialise(const GenotypeValues& X, int32_t L, int32_t K, char method, RandomGenerator& rng) {
   Start s;
-  InitialiseMemberships(X, static_cast<int32_t>(X.size()), L, K, method, rng, s.Q, s.pi, s.R,
-                        s.alpha);
+  InitialiseMemberships(CodeGenotypeValues(X), static_cast<int32_t>(X.size()), L, K, method, rng,
+                        s.Q, s.pi, s.R, s.alpha);
   return s;
 }
 
 // The rows each method should produce, drawn straight from GSL on a twin generator in the
 // documented order.
-Vector2D<double> ExpectedRows(const GenotypeTable& X, int32_t L, int32_t K, char method,
+Vector2D<double> ExpectedRows(const GenotypeValues& X, int32_t L, int32_t K, char method,
                               gsl_rng* twin) {
   const int32_t N = static_cast<int32_t>(X.size());
   Vector2D<double> Q(N, std::vector<double>(K, 0.0));
@@ -52,7 +53,7 @@ Vector2D<double> ExpectedRows(const GenotypeTable& X, int32_t L, int32_t K, char
       Q[n][k] = 1.0;
     }
   } else if (method == 'c') {
-    std::vector<int32_t> labels = HClustering(X, 6, K, true);
+    std::vector<int32_t> labels = HClustering(CodeGenotypeValues(X), 6, K, true);
     std::vector<int32_t> individuals(N), clusters(K);
     for (int32_t n = 0; n < N; ++n) individuals[n] = n;
     for (int32_t k = 0; k < K; ++k) clusters[k] = k;
@@ -89,7 +90,7 @@ TEST(InitialiseMemberships, DrawsInDocumentedOrder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("method ") + c.method + ", seed " + std::to_string(c.seed));
-    const GenotypeTable X = RandomTable(c.seed, c.N, 2, c.L, 3);
+    const GenotypeValues X = RandomTable(c.seed, c.N, 2, c.L, 3);
     RandomGenerator rng(c.seed);
     gsl_rng* twin = gsl_rng_alloc(gsl_rng_ranlxs2);
     gsl_rng_set(twin, c.seed);
@@ -106,10 +107,10 @@ TEST(InitialiseMemberships, DrawsInDocumentedOrder) {
 }
 
 TEST(InitialiseMemberships, RowsOfEachMethod) {
-  const GenotypeTable X = RandomTable(5, 150, 2, 10, 4);
+  const GenotypeValues X = RandomTable(5, 150, 2, 10, 4);
   RandomGenerator rng(5);
   // Clustering start: exactly M = 37 individuals leave their hierarchical group.
-  const std::vector<int32_t> labels = HClustering(X, 6, 4, true);
+  const std::vector<int32_t> labels = HClustering(CodeGenotypeValues(X), 6, 4, true);
   const Start c = Initialise(X, 10, 4, 'c', rng);
   int32_t moved = 0;
   for (int32_t n = 0; n < 150; ++n) {
@@ -135,7 +136,7 @@ TEST(InitialiseMemberships, RowsOfEachMethod) {
 }
 
 TEST(InitialiseMemberships, OneClusterGivesAllOnes) {
-  const GenotypeTable X = RandomTable(6, 20, 2, 5, 3);
+  const GenotypeValues X = RandomTable(6, 20, 2, 5, 3);
   for (char method : {'r', 'c', 'd'}) {
     SCOPED_TRACE(std::string("method ") + method);
     RandomGenerator rng(6);

@@ -1,6 +1,6 @@
 // The generator's stream for a fixed seed and the program's own categorical draw.
-#include <gtest/gtest.h>
 #include <gsl/gsl_rng.h>
+#include <gtest/gtest.h>
 
 #include <vector>
 
@@ -44,8 +44,8 @@ TEST(CategoricalDraw, MatchesLiteralRuleOnRandomInputs) {
   gsl_rng* twin = gsl_rng_alloc(gsl_rng_ranlxs2);
   gsl_rng_set(twin, 7);
   gsl_rng* shapes = gsl_rng_alloc(gsl_rng_mt19937);
-  const std::vector<std::vector<double>> fixed = {
-      {0.5, 0.5}, {0.0, 1.0}, {0.2, 0.0, 0.8}, {0.25, 0.25}, {1.0}, {}};
+  const std::vector<std::vector<double>> fixed = {{0.5, 0.5},   {0.0, 1.0}, {0.2, 0.0, 0.8},
+                                                  {0.25, 0.25}, {1.0},      {}};
   for (int trial = 0; trial < 20000; ++trial) {
     std::vector<double> p;
     if (trial < 6000) {

@@ -18,9 +18,9 @@ namespace {
 
 // A table of microsatellite-like values (even sizes 100..130) with about one copy in
 // twenty missing (-9); fixed seed.
-GenotypeTable StudyTable(int32_t N, int32_t A, int32_t L, unsigned seed) {
+GenotypeValues StudyTable(int32_t N, int32_t A, int32_t L, unsigned seed) {
   std::mt19937 bits(seed);
-  GenotypeTable X;
+  GenotypeValues X;
   InitVctr3D(X, N, A, L, 0);
   for (auto& individual : X)
     for (auto& copy : individual)
@@ -48,7 +48,7 @@ std::string Separator(const Layout& layout, int32_t column) {
   return kBlanks[column % 5];
 }
 
-std::string Render(const Layout& layout, const GenotypeTable& X) {
+std::string Render(const Layout& layout, const GenotypeValues& X) {
   std::string text = layout.byteOrderMark ? "\xEF\xBB\xBF" : "";
   std::vector<std::string> rows;
   for (int32_t h = 0; h < layout.headerRows; ++h) {
@@ -95,12 +95,14 @@ class RealFiles : public testing::Test {
 
   // Reads the text as the given sizes in-process; the table, or the run's end and lines.
   InProcessResult Read(const std::string& text, int32_t N, int32_t A, int32_t L, int32_t r,
-                       int32_t c, GenotypeTable& X) {
+                       int32_t c, GenotypeValues& X) {
     WriteFile(Path("study.str"), text);
-    X.clear();
-    InitVctr3D(X, N, A, L, 0);
-    return RunInProcess(
-        [&] { LoadGenotypeDataFromStructureFile(Path("study.str"), X, N, A, L, r, c); });
+    GenotypeTable coded;
+    InitGenotypeTable(coded, N, A, L);
+    const InProcessResult run = RunInProcess(
+        [&] { LoadGenotypeDataFromStructureFile(Path("study.str"), coded, N, A, L, r, c); });
+    X = run.ended ? GenotypeValues() : DecodeGenotypeTable(coded);
+    return run;
   }
   std::string dir_;
 };
@@ -126,8 +128,8 @@ TEST_F(RealFiles, ExportedLayoutsReadAsWritten) {
   };
   unsigned seed = 1;
   for (const Layout& layout : layouts) {
-    const GenotypeTable expected = StudyTable(layout.N, layout.A, layout.L, seed++);
-    GenotypeTable X;
+    const GenotypeValues expected = StudyTable(layout.N, layout.A, layout.L, seed++);
+    GenotypeValues X;
     const InProcessResult run = Read(Render(layout, expected), layout.N, layout.A, layout.L,
                                      layout.headerRows, layout.labels ? 2 : 0, X);
     EXPECT_FALSE(run.ended) << layout.name << ": " << run.err;
@@ -143,16 +145,16 @@ TEST_F(RealFiles, MissingDataCodes) {
       "104\t-1\t-1\n"
       "104\t-9\t102\n"
       "-9\t98\t-1\n";
-  GenotypeTable X;
+  GenotypeValues X;
   const InProcessResult run = Read(text, 2, 2, 3, 0, 0, X);
   ASSERT_FALSE(run.ended) << run.err;
-  EXPECT_EQ(X, (GenotypeTable{{{-9, -9, 102}, {104, -1, -1}}, {{104, -9, 102}, {-9, 98, -1}}}));
+  EXPECT_EQ(X, (GenotypeValues{{{-9, -9, 102}, {104, -1, -1}}, {{104, -9, 102}, {-9, 98, -1}}}));
   // The values are read as they stand; allele coding leaves out only the smallest value of
   // a locus when it is negative, so a second, larger negative code counts as an allele.
   Vector2D<int32_t> values;
   std::vector<int32_t> J;
   int32_t Jmax = 0;
-  CodeAlleles(X, 3, values, J, Jmax);
+  CodeAlleles(CodeGenotypeValues(X), 3, values, J, Jmax);
   EXPECT_EQ(values, (Vector2D<int32_t>{{104}, {-1, 98}, {102}}));
   EXPECT_EQ(J, (std::vector<int32_t>{1, 2, 1}));
 }
@@ -201,7 +203,7 @@ TEST_F(RealFiles, MismatchesEndWithOneLineNamingFileAndPosition) {
        "FILE at line 2"},
   };
   for (const Case& c : cases) {
-    GenotypeTable X;
+    GenotypeValues X;
     const InProcessResult run = Read(c.text, c.N, c.A, c.L, c.r, c.c, X);
     std::string expected = c.line;
     expected.replace(expected.find("FILE"), 4, Path("study.str"));

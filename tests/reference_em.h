@@ -28,7 +28,7 @@ inline double Lambda(double p) {
   return p == 0.0 ? -707.0 : std::max(std::log(p), -707.0);
 }
 
-inline double EmIteration(int32_t t, const GenotypeTable& X, const Vector2D<int32_t>& V,
+inline double EmIteration(int32_t t, const GenotypeValues& X, const Vector2D<int32_t>& V,
                           const std::vector<int32_t>& J, int32_t N, int32_t A, int32_t L, int32_t K,
                           char variant, int32_t T, RandomGenerator& rng, std::vector<double>& pi,
                           Vector3D<double>& P, Vector2D<double>& Q, Vector2D<double>& R,
@@ -146,10 +146,11 @@ inline double EmIteration(int32_t t, const GenotypeTable& X, const Vector2D<int3
 }
 
 // I iterations from the starting Q, as RunEM runs them (without the progress lines).
-inline void RunEM(const GenotypeTable& X, const Vector2D<int32_t>& V, const std::vector<int32_t>& J,
-                  int32_t N, int32_t A, int32_t L, int32_t K, int32_t I, char variant, int32_t T,
-                  RandomGenerator& rng, std::vector<double>& pi, Vector3D<double>& P,
-                  Vector2D<double>& Q, Vector2D<double>& R, std::vector<double>& H) {
+inline void RunEM(const GenotypeValues& X, const Vector2D<int32_t>& V,
+                  const std::vector<int32_t>& J, int32_t N, int32_t A, int32_t L, int32_t K,
+                  int32_t I, char variant, int32_t T, RandomGenerator& rng, std::vector<double>& pi,
+                  Vector3D<double>& P, Vector2D<double>& Q, Vector2D<double>& R,
+                  std::vector<double>& H) {
   double beta = std::pow(1.2, -T);
   for (int32_t t = 0; t < I; ++t) {
     H[t] = EmIteration(t, X, V, J, N, A, L, K, variant, T, rng, pi, P, Q, R, beta);

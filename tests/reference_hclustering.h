@@ -12,7 +12,7 @@
 #include "cluster/hclustering.h"
 
 // Every pair, copy against copy, locus by locus.
-inline CondensedDistances ReferenceHClusteringDistance(const GenotypeTable& X,
+inline CondensedDistances ReferenceHClusteringDistance(const GenotypeValues& X,
                                                        bool sharingDistance) {
   const int32_t N = static_cast<int32_t>(X.size());
   const int32_t A = static_cast<int32_t>(X[0].size());

@@ -33,7 +33,7 @@ bool IsBlank(char ch) {
 
 struct Outcome {
   bool ok = false;
-  GenotypeTable X;
+  GenotypeValues X;
   std::string message;  // the error line, without its line end
 };
 
@@ -149,7 +149,7 @@ std::string CheckGenotypeFileInput(const uint8_t* data, size_t size) {
 
   GenotypeTable X;
   const InProcessResult run = RunInProcess([&] {
-    InitVctr3D(X, s.N, s.A, s.L, 0);
+    InitGenotypeTable(X, s.N, s.A, s.L);
     LoadGenotypeDataFromStructureFile(path, X, s.N, s.A, s.L, s.r, s.c);
   });
   const Outcome expected = ReadLiterally(text, path, s);
@@ -159,7 +159,8 @@ std::string CheckGenotypeFileInput(const uint8_t* data, size_t size) {
   if (expected.ok) {
     if (run.ended) return "the reader failed on a readable file: " + run.err + context;
     if (!run.err.empty()) return "the reader wrote to standard error: " + run.err + context;
-    if (X != expected.X) return "the reader's table differs from the literal reading" + context;
+    if (DecodeGenotypeTable(X) != expected.X)
+      return "the reader's table differs from the literal reading" + context;
     return "";
   }
   if (!run.ended) return "the reader accepted a bad file; expected: " + expected.message + context;

@@ -1,4 +1,4 @@
-#include "app/memory_check.h"
+#include "data/memory_check.h"
 
 #include <unistd.h>
 

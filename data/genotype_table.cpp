@@ -1,0 +1,79 @@
+#include "data/genotype_table.h"
+
+#include <utility>
+
+int32_t CodeWidth(int64_t codes) {
+  int32_t width = 2;
+  while (width < 32 && (int64_t{1} << width) < codes) width *= 2;
+  return width;
+}
+
+void LayOutGenotypeTable(GenotypeTable& X, int32_t N, int32_t A, int32_t L,
+                         Vector2D<int32_t> alleleValues, std::vector<int32_t> missingValue) {
+  X.N = N;
+  X.A = A;
+  X.L = L;
+  X.alleleValues = std::move(alleleValues);
+  X.missingValue = std::move(missingValue);
+  X.width.assign(L, 0);
+  X.position.assign(L, 0);
+  X.blockOf.assign(L, 0);
+  X.blocks.clear();
+
+  constexpr int32_t kRowBits = 64 * kBlockRowWords;
+  const size_t rows = static_cast<size_t>(N) * static_cast<size_t>(A);
+  size_t start = 0;
+  auto closeBlock = [&](int32_t endLocus, int32_t bits) {
+    LocusBlock& block = X.blocks.back();
+    block.endLocus = endLocus;
+    block.rowWords = (bits + 63) / 64;
+    block.start = start;
+    start += rows * static_cast<size_t>(block.rowWords);
+  };
+  int32_t bits = 0;
+  for (int32_t l = 0; l < L; ++l) {
+    const int32_t w = CodeWidth(static_cast<int64_t>(X.alleleValues[l].size()) + 1);
+    int32_t at = (bits + w - 1) / w * w;
+    if (X.blocks.empty() || at + w > kRowBits) {
+      if (!X.blocks.empty()) closeBlock(l, bits);
+      X.blocks.push_back(LocusBlock{l, l, 0, 0});
+      at = 0;
+    }
+    X.width[l] = static_cast<uint8_t>(w);
+    X.position[l] = static_cast<uint16_t>(at);
+    X.blockOf[l] = static_cast<int32_t>(X.blocks.size()) - 1;
+    bits = at + w;
+  }
+  if (!X.blocks.empty()) closeBlock(L, bits);
+  X.words.assign(start, 0);
+}
+
+double GenotypeTableBytes(double N, double A, double L, double bitsPerCode) {
+  return N * A * L * bitsPerCode / 8.0;
+}
+
+void DecodeGenotypeRow(const GenotypeTable& X, int32_t n, int32_t a, int32_t* out) {
+  for (size_t b = 0; b < X.blocks.size(); ++b) {
+    const LocusBlock& block = X.blocks[b];
+    const uint64_t* row = BlockRow(X, static_cast<int32_t>(b), n, a);
+    for (int32_t l = block.firstLocus; l < block.endLocus; ++l) {
+      const uint32_t at = X.position[l];
+      const uint64_t mask = (uint64_t{1} << X.width[l]) - 1;
+      out[l] = CodeValue(X, l, static_cast<uint32_t>((row[at >> 6] >> (at & 63)) & mask));
+    }
+  }
+}
+
+GenotypeValues DecodeGenotypeTable(const GenotypeTable& X) {
+  GenotypeValues values(X.N, Vector2D<int32_t>(X.A, std::vector<int32_t>(X.L)));
+  for (int32_t n = 0; n < X.N; ++n) {
+    for (int32_t a = 0; a < X.A; ++a) DecodeGenotypeRow(X, n, a, values[n][a].data());
+  }
+  return values;
+}
+
+void InitGenotypeTable(GenotypeTable& X, int32_t N, int32_t A, int32_t L) {
+  const int32_t loci = L > 0 ? L : 0;
+  LayOutGenotypeTable(X, N > 0 ? N : 0, A > 0 ? A : 0, loci, Vector2D<int32_t>(loci, {0}),
+                      std::vector<int32_t>(loci, -9));
+}
