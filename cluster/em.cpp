@@ -210,7 +210,8 @@ void SumCopies(const int32_t* copySlot, size_t copies, const double* slotTerms, 
 
 void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleValues,
                         const std::vector<int32_t>& J, int32_t N, int32_t A, int32_t L, int32_t K,
-                        EmWorkspace& w) {
+                        EmWorkspace& w, int32_t threads) {
+  w.threads = threads > 0 ? threads : 1;
   w.N = N;
   w.A = A;
   w.L = L;

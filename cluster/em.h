@@ -19,6 +19,7 @@
 // its locus.
 struct EmWorkspace {
   int32_t N = 0, A = 0, L = 0, K = 0;
+  int32_t threads = 1;  // threads of every step; the results do not depend on it
   const GenotypeTable* X = nullptr;
   std::vector<int32_t> J;
   std::vector<int32_t> slotStart;  // L + 1 entries; slotStart[L] = missingSlot
@@ -41,7 +42,7 @@ struct EmWorkspace {
 // AlleleValues[l] lists the J[l] alleles of locus l ascending.
 void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleValues,
                         const std::vector<int32_t>& J, int32_t N, int32_t A, int32_t L, int32_t K,
-                        EmWorkspace& w);
+                        EmWorkspace& w, int32_t threads = 1);
 
 // One iteration t: M-step (mixing proportions, allele frequencies), E-step (clustering
 // probabilities through the capped matrix of pairwise log ratios), the variant step while

@@ -441,7 +441,9 @@ void HClusteringEngine(int32_t N, CondensedDistances& D, int32_t method, std::ve
   }
 }
 
-CondensedDistances HClusteringDistance(const GenotypeTable& X, bool sharingDistance) {
+CondensedDistances HClusteringDistance(const GenotypeTable& X, bool sharingDistance,
+                                       int32_t threads) {
+  (void)threads;
   const int32_t N = X.N;
   if (N <= 0) return {};
   const int32_t A = X.A;
@@ -482,10 +484,10 @@ std::vector<int32_t> HClusteringCut(const std::vector<int32_t>& kept,
 }
 
 std::vector<int32_t> HClustering(const GenotypeTable& X, int32_t method, int32_t K,
-                                 bool sharingDistance) {
+                                 bool sharingDistance, int32_t threads) {
   if (X.N <= 0) FailRun("Empty Data - HClustering");
   const int32_t N = X.N;
-  CondensedDistances D = HClusteringDistance(X, sharingDistance);
+  CondensedDistances D = HClusteringDistance(X, sharingDistance, threads);
   std::vector<int32_t> kept(N - 1, 0);
   std::vector<int32_t> absorbed(N - 1, 0);
   HClusteringEngine(N, D, method, kept, absorbed);

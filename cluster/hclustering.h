@@ -58,7 +58,9 @@ CondensedDistances MakeCondensedDistances(int32_t N);
 // equal values. Otherwise Euclidean: square root of the sum over copies a and loci l of
 // (X[i][a][l] - X[j][a][l])^2 of the values, copy a paired with copy a. Missing codes are
 // plain values.
-CondensedDistances HClusteringDistance(const GenotypeTable& X, bool sharingDistance);
+// threads: rows are split among them; the result does not depend on it.
+CondensedDistances HClusteringDistance(const GenotypeTable& X, bool sharingDistance,
+                                       int32_t threads = 1);
 
 // Merges the N items one pair at a time, always the closest live pair, until one cluster is
 // left; D is updated in place by LinkageUpdate. Merge t joins kept[t] (the smaller index,
@@ -79,4 +81,4 @@ std::vector<int32_t> HClusteringCut(const std::vector<int32_t>& kept,
 // One group label per individual of X, K groups (N when N < K). Ends the run when X holds
 // no individuals.
 std::vector<int32_t> HClustering(const GenotypeTable& X, int32_t method, int32_t K,
-                                 bool sharingDistance);
+                                 bool sharingDistance, int32_t threads = 1);

@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages emclade needs to build, test and benchmark.
+# Installs the Debian packages emclade needs (apt-get; root or sudo).
+#   bash scripts/install-deps.sh          what building needs
+#   bash scripts/install-deps.sh --test   and the peer tools the tests run (plink, bcftools, ...)
+#   bash scripts/install-deps.sh --bench  and what the benchmark scripts compare against
 # Idempotent: does nothing (and prints nothing) when every package is already present.
 set -euo pipefail
 
@@ -7,10 +10,18 @@ packages=(
   build-essential cmake pkg-config
   libgsl-dev
   libcairo2-dev libfontconfig-dev libpng-dev fonts-liberation
+  libhts-dev libcli11-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
   clang libclang-rt-14-dev
 )
+for group in "$@"; do
+  case $group in
+    --test) packages+=(plink1.9 plink2 bcftools tabix) ;;
+    --bench) packages+=(plink1.9 plink2 bcftools tabix r-cran-adegenet hyperfine time) ;;
+    *) echo "install-deps.sh: unknown group $group (use --test or --bench)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,7 @@
 # for a bounded time (EMCLADE_FUZZ_SECONDS per target, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --test
 
 jobs=$(nproc)
 run_suite() {
