@@ -2,6 +2,12 @@
 // planes and per-code count columns built once from the coded table, and Euclidean.
 #include <sys/mman.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include <omp.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -146,15 +152,18 @@ std::vector<uint64_t> FindPresentCodes2(const GenotypeTable& X,
 // Bit planes of the plane loci. The plane loci of row word g are its lanes, the even bits
 // of mask[g]; pattern[g] holds the locus's higher occurring code in each of its fields.
 // Plane word k takes the lanes of two row words with plane loci, the first on the even
-// bits and the second on the odd bits; lanes that hold no plane locus are padding.
-// Ploidy 2: two words per individual and plane word, het (the copies differ; 1 on padding)
-// and hom (both copies carry the higher code). Ploidy 1: one word, high (the copy carries
-// the higher code; 0 on padding).
+// bits and the second on the odd bits; lanes that hold no plane locus are padding, and W
+// is rounded up to whole groups of 4 words with words of padding.
+// Ploidy 2: per word, het (the copies differ; 1 on padding) and hom (both copies carry the
+// higher code; 0 on padding); group q of individual n is het words 4q..4q+3, then hom
+// words 4q..4q+3, at bits[n * 2W + 8q]. Ploidy 1: high (the copy carries the higher code;
+// 0 on padding), group q at bits[n * W + 4q].
+constexpr int32_t kGroupWords = 4;
+
 struct SharingPlanes {
-  int32_t W = 0;               // plane words per individual
+  int32_t W = 0;               // plane words per individual, a multiple of kGroupWords
   int32_t planeLoci = 0;       // loci counted here
-  int32_t perWord = 0;         // uint64_t per plane word and individual: A
-  std::vector<uint64_t> bits;  // individual n, word k at bits[(n * W + k) * perWord]
+  std::vector<uint64_t> bits;  // individual n from bits[n * W * A]
 };
 
 struct PlaneSource {
@@ -165,8 +174,8 @@ struct PlaneSource {
 void BuildPlanes(const GenotypeTable& X, const std::vector<PlaneSource>& sources, int32_t threads,
                  SharingPlanes& planes) {
   const int32_t A = X.A;
-  planes.perWord = A;
-  planes.W = static_cast<int32_t>((sources.size() + 1) / 2);
+  const int32_t used = static_cast<int32_t>((sources.size() + 1) / 2);
+  planes.W = (used + kGroupWords - 1) / kGroupWords * kGroupWords;
   const int32_t W = planes.W;
   planes.bits.assign(static_cast<size_t>(X.N) * W * A, 0);
   // Copy a's lanes of one source word for individual n: bit 2k set where field k holds
@@ -196,8 +205,9 @@ void BuildPlanes(const GenotypeTable& X, const std::vector<PlaneSource>& sources
       if (A == 1) {
         out[k] = lanes[0][1] | (lanes[1][1] << 1);
       } else {
-        out[2 * k] = lanes[0][0] | (lanes[1][0] << 1);
-        out[2 * k + 1] = lanes[0][1] | (lanes[1][1] << 1);
+        const int32_t at = 2 * (k - k % kGroupWords) + k % kGroupWords;
+        out[at] = lanes[0][0] | (lanes[1][0] << 1);
+        out[at + kGroupWords] = lanes[0][1] | (lanes[1][1] << 1);
       }
     }
   }
@@ -210,67 +220,172 @@ void BuildPlanes(const GenotypeTable& X, const std::vector<PlaneSource>& sources
 // so s over a word = 2 pop(t) + 4 (64 - pop(u)) - 2 (padding lanes). Ploidy 1: s over a
 // word = 64 - pop(high_i ^ high_j) - (padding lanes). The constant parts are added once at
 // the end; here each pair adds 2 pop(t) - 4 pop(u) (ploidy 2) or -pop(x) (ploidy 1).
-constexpr int32_t kPlaneBlockWords = 256;  // a row pair's words in this block stay in L1
+//
+// The kernels take rows i and i + 1 against every later row j, groups [q0, q1) of words;
+// a block of kPlaneBlockGroups groups of the two rows stays in the first-level cache.
+constexpr int32_t kPlaneBlockGroups = 64;
 
 inline void Add(double& entry, double count, const Finish& f) {
   entry = f.now ? Finished(entry + count, f) : entry + count;
 }
 
-// Rows i and i + 1 against every later row, words [k0, k1).
-EMCLADE_CPU_CLONES
-void AddPlaneCounts2(const SharingPlanes& P, int32_t N, int32_t i, int32_t k0, int32_t k1,
-                     const Finish& f, double* D) {
-  const size_t stride = 2 * static_cast<size_t>(P.W);
+// The pairs (i, j) and (i + 1, j) for j in [j0, j1), j > i + 1, and (i, i + 1) when
+// j0 <= i + 1 < j1: one count per pair.
+// Inlined into each kernel, so that it and the counting loop are compiled for the kernel's
+// instruction set.
+template <typename PairCounts>
+[[gnu::always_inline]] inline void AddRowPairCounts(const SharingPlanes& P, int32_t N, int32_t A,
+                                                    int32_t i, int32_t j0, int32_t j1,
+                                                    const Finish& f, double* D, PairCounts counts) {
+  const size_t stride = static_cast<size_t>(P.W) * A;
   const uint64_t* a0 = P.bits.data() + static_cast<size_t>(i) * stride;
   const uint64_t* a1 = a0 + stride;
   const int64_t row0 = RowStart(N, i) - (i + 1);  // D(i, j) is D[row0 + j]
   const int64_t row1 = RowStart(N, i + 1) - (i + 2);
-  int64_t c = 0;
-  for (int32_t k = k0; k < k1; ++k) {
-    const uint64_t t = a0[2 * k] | a1[2 * k];
-    c +=
-        2 * __builtin_popcountll(t) - 4 * __builtin_popcountll(t | (a0[2 * k + 1] ^ a1[2 * k + 1]));
+  int64_t c0 = 0, c1 = 0;
+  if (j0 <= i + 1 && i + 1 < j1) {
+    counts(a0, a1, a1, c0, c1);
+    Add(D[row0 + i + 1], static_cast<double>(c0), f);
   }
-  Add(D[row0 + i + 1], static_cast<double>(c), f);
-  for (int32_t j = i + 2; j < N; ++j) {
-    const uint64_t* b = P.bits.data() + static_cast<size_t>(j) * stride;
-    uint64_t t0 = 0, u0 = 0, t1 = 0, u1 = 0;
-    for (int32_t k = k0; k < k1; ++k) {
-      const uint64_t het = b[2 * k], hom = b[2 * k + 1];
-      const uint64_t x0 = a0[2 * k] | het;
-      const uint64_t x1 = a1[2 * k] | het;
-      t0 += __builtin_popcountll(x0);
-      u0 += __builtin_popcountll(x0 | (a0[2 * k + 1] ^ hom));
-      t1 += __builtin_popcountll(x1);
-      u1 += __builtin_popcountll(x1 | (a1[2 * k + 1] ^ hom));
-    }
-    Add(D[row0 + j], 2.0 * static_cast<double>(t0) - 4.0 * static_cast<double>(u0), f);
-    Add(D[row1 + j], 2.0 * static_cast<double>(t1) - 4.0 * static_cast<double>(u1), f);
+  for (int32_t j = std::max(j0, i + 2); j < j1; ++j) {
+    counts(a0, a1, P.bits.data() + static_cast<size_t>(j) * stride, c0, c1);
+    Add(D[row0 + j], static_cast<double>(c0), f);
+    Add(D[row1 + j], static_cast<double>(c1), f);
   }
 }
 
 EMCLADE_CPU_CLONES
-void AddPlaneCounts1(const SharingPlanes& P, int32_t N, int32_t i, int32_t k0, int32_t k1,
-                     const Finish& f, double* D) {
-  const size_t stride = static_cast<size_t>(P.W);
-  const uint64_t* a0 = P.bits.data() + static_cast<size_t>(i) * stride;
-  const uint64_t* a1 = a0 + stride;
-  const int64_t row0 = RowStart(N, i) - (i + 1);
-  const int64_t row1 = RowStart(N, i + 1) - (i + 2);
-  uint64_t x = 0;
-  for (int32_t k = k0; k < k1; ++k) x += __builtin_popcountll(a0[k] ^ a1[k]);
-  Add(D[row0 + i + 1], -static_cast<double>(x), f);
-  for (int32_t j = i + 2; j < N; ++j) {
-    const uint64_t* b = P.bits.data() + static_cast<size_t>(j) * stride;
-    uint64_t x0 = 0, x1 = 0;
-    for (int32_t k = k0; k < k1; ++k) {
-      x0 += __builtin_popcountll(a0[k] ^ b[k]);
-      x1 += __builtin_popcountll(a1[k] ^ b[k]);
-    }
-    Add(D[row0 + j], -static_cast<double>(x0), f);
-    Add(D[row1 + j], -static_cast<double>(x1), f);
-  }
+void AddPlaneCounts2(const SharingPlanes& P, int32_t N, int32_t i, int32_t j0, int32_t j1,
+                     int32_t q0, int32_t q1, const Finish& f, double* D) {
+  AddRowPairCounts(
+      P, N, 2, i, j0, j1, f, D,
+      [ q0, q1 ](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0,
+                 int64_t& c1) __attribute__((always_inline)) {
+        int64_t t0 = 0, u0 = 0, t1 = 0, u1 = 0;
+        for (int32_t k = 8 * q0; k < 8 * q1; k += 8) {
+          for (int32_t w = k; w < k + 4; ++w) {
+            const uint64_t het = b[w], hom = b[w + 4];
+            const uint64_t x0 = a0[w] | het;
+            const uint64_t x1 = a1[w] | het;
+            t0 += __builtin_popcountll(x0);
+            u0 += __builtin_popcountll(x0 | (a0[w + 4] ^ hom));
+            t1 += __builtin_popcountll(x1);
+            u1 += __builtin_popcountll(x1 | (a1[w + 4] ^ hom));
+          }
+        }
+        c0 = 2 * t0 - 4 * u0;
+        c1 = 2 * t1 - 4 * u1;
+      });
 }
+
+EMCLADE_CPU_CLONES
+void AddPlaneCounts1(const SharingPlanes& P, int32_t N, int32_t i, int32_t j0, int32_t j1,
+                     int32_t q0, int32_t q1, const Finish& f, double* D) {
+  AddRowPairCounts(
+      P, N, 1, i, j0, j1, f, D,
+      [ q0, q1 ](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0,
+                 int64_t& c1) __attribute__((always_inline)) {
+        int64_t x0 = 0, x1 = 0;
+        for (int32_t w = 4 * q0; w < 4 * q1; ++w) {
+          x0 += __builtin_popcountll(a0[w] ^ b[w]);
+          x1 += __builtin_popcountll(a1[w] ^ b[w]);
+        }
+        c0 = -x0;
+        c1 = -x1;
+      });
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same counts with AVX2, 256 lanes at a time: each byte of a vector counted by table
+// lookup on its two nibbles, the byte counts gathered for up to 31 groups (at most 248 in
+// a byte) before they are summed into 64-bit lanes.
+#define EMCLADE_AVX2 __attribute__((target("avx2")))
+
+EMCLADE_AVX2 inline __m256i ByteCounts(__m256i v) {
+  const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2,
+                                         1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+  const __m256i low = _mm256_set1_epi8(0x0f);
+  const __m256i lo = _mm256_and_si256(v, low);
+  const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), low);
+  return _mm256_add_epi8(_mm256_shuffle_epi8(table, lo), _mm256_shuffle_epi8(table, hi));
+}
+
+EMCLADE_AVX2 inline int64_t SumLanes(__m256i v) {
+  return _mm256_extract_epi64(v, 0) + _mm256_extract_epi64(v, 1) + _mm256_extract_epi64(v, 2) +
+         _mm256_extract_epi64(v, 3);
+}
+
+EMCLADE_AVX2 inline __m256i Load(const uint64_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+EMCLADE_AVX2
+void AddPlaneCounts2Avx2(const SharingPlanes& P, int32_t N, int32_t i, int32_t j0, int32_t j1,
+                         int32_t q0, int32_t q1, const Finish& f, double* D) {
+  AddRowPairCounts(
+      P, N, 2, i, j0, j1, f, D,
+      [q0, q1](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0, int64_t& c1)
+          EMCLADE_AVX2 {
+            const __m256i zero = _mm256_setzero_si256();
+            __m256i t0 = zero, u0 = zero, t1 = zero, u1 = zero;
+            for (int32_t r0 = q0; r0 < q1; r0 += 31) {
+              __m256i bt0 = zero, bu0 = zero, bt1 = zero, bu1 = zero;
+              for (int32_t q = r0; q < std::min(q1, r0 + 31); ++q) {
+                const __m256i het = Load(b + 8 * q), hom = Load(b + 8 * q + 4);
+                const __m256i x0 = _mm256_or_si256(Load(a0 + 8 * q), het);
+                const __m256i x1 = _mm256_or_si256(Load(a1 + 8 * q), het);
+                const __m256i y0 = _mm256_or_si256(x0, _mm256_xor_si256(Load(a0 + 8 * q + 4), hom));
+                const __m256i y1 = _mm256_or_si256(x1, _mm256_xor_si256(Load(a1 + 8 * q + 4), hom));
+                bt0 = _mm256_add_epi8(bt0, ByteCounts(x0));
+                bu0 = _mm256_add_epi8(bu0, ByteCounts(y0));
+                bt1 = _mm256_add_epi8(bt1, ByteCounts(x1));
+                bu1 = _mm256_add_epi8(bu1, ByteCounts(y1));
+              }
+              t0 = _mm256_add_epi64(t0, _mm256_sad_epu8(bt0, zero));
+              u0 = _mm256_add_epi64(u0, _mm256_sad_epu8(bu0, zero));
+              t1 = _mm256_add_epi64(t1, _mm256_sad_epu8(bt1, zero));
+              u1 = _mm256_add_epi64(u1, _mm256_sad_epu8(bu1, zero));
+            }
+            c0 = 2 * SumLanes(t0) - 4 * SumLanes(u0);
+            c1 = 2 * SumLanes(t1) - 4 * SumLanes(u1);
+          });
+}
+
+EMCLADE_AVX2
+void AddPlaneCounts1Avx2(const SharingPlanes& P, int32_t N, int32_t i, int32_t j0, int32_t j1,
+                         int32_t q0, int32_t q1, const Finish& f, double* D) {
+  AddRowPairCounts(
+      P, N, 1, i, j0, j1, f, D,
+      [q0, q1](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0, int64_t& c1)
+          EMCLADE_AVX2 {
+            const __m256i zero = _mm256_setzero_si256();
+            __m256i x0 = zero, x1 = zero;
+            for (int32_t r0 = q0; r0 < q1; r0 += 31) {
+              __m256i b0 = zero, b1 = zero;
+              for (int32_t q = r0; q < std::min(q1, r0 + 31); ++q) {
+                const __m256i high = Load(b + 4 * q);
+                b0 = _mm256_add_epi8(b0, ByteCounts(_mm256_xor_si256(Load(a0 + 4 * q), high)));
+                b1 = _mm256_add_epi8(b1, ByteCounts(_mm256_xor_si256(Load(a1 + 4 * q), high)));
+              }
+              x0 = _mm256_add_epi64(x0, _mm256_sad_epu8(b0, zero));
+              x1 = _mm256_add_epi64(x1, _mm256_sad_epu8(b1, zero));
+            }
+            c0 = -SumLanes(x0);
+            c1 = -SumLanes(x1);
+          });
+}
+
+bool HasAvx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+}
+#else
+bool HasAvx2() {
+  return false;
+}
+#define AddPlaneCounts2Avx2 AddPlaneCounts2
+#define AddPlaneCounts1Avx2 AddPlaneCounts1
+#endif
 
 // The constant part of s over the plane loci (see AddPlaneCounts2 and AddPlaneCounts1).
 int64_t PlaneConstant(const SharingPlanes& P, int32_t A) {
@@ -279,22 +394,38 @@ int64_t PlaneConstant(const SharingPlanes& P, int32_t A) {
   return A == 1 ? lanes - padding : 4 * lanes - 2 * padding;
 }
 
-// Adds the plane loci's varying part of s to every pair. Rows are taken two at a time,
-// tile t = rows 2t and 2t + 1 on thread t mod threads (with N odd the last row has no later
-// rows). f applies on the last block of words.
-void AddPlaneLociCounts(const SharingPlanes& P, int32_t N, int32_t A, Finish f, int32_t threads,
-                        CondensedDistances& D) {
+// Adds the plane loci's varying part of s to every pair. Rows are taken two at a time: tile
+// t = rows 2t and 2t + 1 (with N odd the last row has no later rows), tile t on thread
+// t mod threads, which makes every count of its pairs. Each thread goes through blocks of
+// groups, and within a block through chunks of kPlaneChunkRows later rows, whose words stay
+// in its second-level cache while its tiles are counted against them. f applies with the
+// last block.
+constexpr int32_t kPlaneChunkRows = 64;
+
+void AddPlaneLociCounts(const SharingPlanes& P, int32_t N, int32_t A, Finish f, bool avx2,
+                        int32_t threads, CondensedDistances& D) {
   const bool finishing = f.now;
   const int32_t tiles = N / 2;
-  for (int32_t k0 = 0; k0 < P.W; k0 += kPlaneBlockWords) {
-    const int32_t k1 = std::min(P.W, k0 + kPlaneBlockWords);
-    f.now = finishing && k1 == P.W;
-#pragma omp parallel for num_threads(threads) schedule(static, 1)
-    for (int32_t t = 0; t < tiles; ++t) {
-      if (A == 1) {
-        AddPlaneCounts1(P, N, 2 * t, k0, k1, f, D.data());
-      } else {
-        AddPlaneCounts2(P, N, 2 * t, k0, k1, f, D.data());
+  const int32_t groups = P.W / kGroupWords;
+#pragma omp parallel num_threads(threads) firstprivate(f)
+  {
+    const int32_t team = omp_get_num_threads();
+    const int32_t id = omp_get_thread_num();
+    for (int32_t q0 = 0; q0 < groups; q0 += kPlaneBlockGroups) {
+      const int32_t q1 = std::min(groups, q0 + kPlaneBlockGroups);
+      f.now = finishing && q1 == groups;
+      for (int32_t j0 = 0; j0 < N; j0 += kPlaneChunkRows) {
+        const int32_t j1 = std::min(N, j0 + kPlaneChunkRows);
+        // Tiles with a pair in [j0, j1): 2t + 1 < j1.
+        for (int32_t t = id; t < tiles && 2 * t + 1 < j1; t += team) {
+          if (A == 1) {
+            (avx2 ? AddPlaneCounts1Avx2 : AddPlaneCounts1)(P, N, 2 * t, j0, j1, q0, q1, f,
+                                                           D.data());
+          } else {
+            (avx2 ? AddPlaneCounts2Avx2 : AddPlaneCounts2)(P, N, 2 * t, j0, j1, q0, q1, f,
+                                                           D.data());
+          }
+        }
       }
     }
   }
@@ -362,6 +493,12 @@ void AddCountLociCounts(const GenotypeTable& X, const std::vector<CountLocus>& l
   std::vector<uint32_t> starts(static_cast<size_t>(N) *
                                std::min<size_t>(kBlockTerms, loci.size() * A));
   std::vector<uint32_t> columnOf(maxLoci);
+  std::vector<int64_t> itemsBefore(segments);
+  int64_t items = 0;
+  for (size_t segment = 0; segment < segments; ++segment) {
+    itemsBefore[segment] = items;
+    items += std::min<int64_t>(N - 1, static_cast<int64_t>(segment + 1) * kSegment);
+  }
   for (size_t first = 0; first < loci.size();) {
     // The block: loci [first, end), at most kBlockColumns codes and maxLoci loci.
     size_t end = first;
@@ -401,16 +538,19 @@ void AddCountLociCounts(const GenotypeTable& X, const std::vector<CountLocus>& l
         }
       }
     }
-    for (int32_t jb = 0; jb < N; jb += kSegment) {
-      const int32_t rows = std::min(N - 1, jb + kSegment);
-#pragma omp parallel for num_threads(threads) schedule(static, 1)
-      for (int32_t i = 0; i < rows; ++i) {
-        const int32_t from = std::max(0, i + 1 - jb);  // lanes k: j = jb + k > i
-        double* out = D.data() + RowStart(N, i) + (jb + from - i - 1);
-        CountSegment(columns.data() + (jb / kSegment) * segmentBytes,
-                     starts.data() + static_cast<size_t>(i) * terms, terms, lociPerFlush * A, from,
-                     std::min(N - jb, kSegment), f, out);
-      }
+    // Work items: (segment, row i) for every row i < min(N - 1, end of the segment), in
+    // segment order; each item adds the block's counts of its lanes, on one thread.
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 4)
+    for (int64_t item = 0; item < items; ++item) {
+      const int32_t segment = static_cast<int32_t>(
+          std::upper_bound(itemsBefore.begin(), itemsBefore.end(), item) - itemsBefore.begin() - 1);
+      const int32_t i = static_cast<int32_t>(item - itemsBefore[segment]);
+      const int32_t jb = segment * kSegment;
+      const int32_t from = std::max(0, i + 1 - jb);  // lanes k: j = jb + k > i
+      double* out = D.data() + RowStart(N, i) + (jb + from - i - 1);
+      CountSegment(columns.data() + segment * segmentBytes,
+                   starts.data() + static_cast<size_t>(i) * terms, terms, lociPerFlush * A, from,
+                   std::min(N - jb, kSegment), f, out);
     }
     first = end;
   }
@@ -460,7 +600,7 @@ void AddOtherLociCounts(const GenotypeTable& X, const std::vector<int32_t>& othe
   }
 }
 
-void SharingDistances(const GenotypeTable& X, int32_t threads, CondensedDistances& D) {
+void SharingDistances(const GenotypeTable& X, bool avx2, int32_t threads, CondensedDistances& D) {
   const int32_t A = X.A;
   const int32_t L = X.L;
   std::vector<int32_t> firstOfBlock;
@@ -518,7 +658,7 @@ void SharingDistances(const GenotypeTable& X, int32_t threads, CondensedDistance
   f.denominator = static_cast<double>(static_cast<int64_t>(A) * A * L);
   if (planeLoci > 0) {
     f.now = countLoci.empty() && otherLoci.empty();
-    AddPlaneLociCounts(planes, X.N, A, f, threads, D);
+    AddPlaneLociCounts(planes, X.N, A, f, avx2, threads, D);
     SharingPlanes().bits.swap(planes.bits);
   }
   if (!countLoci.empty()) {
@@ -583,9 +723,16 @@ CondensedDistances HClusteringDistance(const GenotypeTable& X, bool sharingDista
   threads = std::max(threads, 1);
   CondensedDistances D = MakeCondensedDistances(N);
   if (sharingDistance) {
-    SharingDistances(X, threads, D);
+    SharingDistances(X, HasAvx2(), threads, D);
   } else {
     EuclideanDistances(X, threads, D);
   }
+  return D;
+}
+
+CondensedDistances PortableSharingDistance(const GenotypeTable& X, int32_t threads) {
+  if (X.N <= 0) return {};
+  CondensedDistances D = MakeCondensedDistances(X.N);
+  SharingDistances(X, false, std::max(threads, 1), D);
   return D;
 }

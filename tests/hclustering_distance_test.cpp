@@ -101,6 +101,10 @@ TEST(HClusteringDistance, EveryLocusKindSameBitsAsLiteralOnAnyThreads) {
           ASSERT_TRUE(SameBits(HClusteringDistance(X, sharing, threads), reference))
               << (sharing ? "allele sharing" : "Euclidean") << ", " << threads << " threads";
         }
+        if (sharing) {
+          ASSERT_TRUE(SameBits(PortableSharingDistance(X, 1), reference)) << "portable kernels";
+          ASSERT_TRUE(SameBits(PortableSharingDistance(X, 3), reference)) << "portable kernels";
+        }
       }
     }
   }
