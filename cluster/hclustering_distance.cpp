@@ -149,95 +149,154 @@ std::vector<uint64_t> FindPresentCodes2(const GenotypeTable& X,
   return present;
 }
 
-// Bit planes of the plane loci. The plane loci of row word g are its lanes, the even bits
-// of mask[g]; pattern[g] holds the locus's higher occurring code in each of its fields.
-// Plane word k takes the lanes of two row words with plane loci, the first on the even
-// bits and the second on the odd bits; lanes that hold no plane locus are padding, and W
-// is rounded up to whole groups of 4 words with words of padding.
-// Ploidy 2: per word, het (the copies differ; 1 on padding) and hom (both copies carry the
-// higher code; 0 on padding); group q of individual n is het words 4q..4q+3, then hom
-// words 4q..4q+3, at bits[n * 2W + 8q]. Ploidy 1: high (the copy carries the higher code;
-// 0 on padding), group q at bits[n * W + 4q].
+// Bit planes. Plane loci have ploidy 1 or 2, 2-bit codes, and two codes at most (kind 2)
+// or exactly three (kind 3) occurring at the locus; the occurring codes are ranked 0, 1
+// (, 2) in ascending order. Per locus and individual, the planes hold one bit each:
+// - kind 2, ploidy 1: high (the copy has rank 1);
+// - kind 2, ploidy 2: het (the copies differ), hom (both have rank 1);
+// - kind 3, ploidy 1: c1, c0 (the rank's two bits);
+// - kind 3, ploidy 2: het, then c1, c0: the rank of both copies when they are equal, else
+//   the rank that neither copy has.
+// Lanes. The plane loci of row word g are the even bits of its source's mask; plane word k
+// takes the lanes of two source words, the first on the even bits and the second on the
+// odd bits. Lanes with no plane locus are padding: het = 1, every other plane 0. W is
+// rounded up to groups of 4 words with words of padding. Group q of individual n: plane p
+// words 4q..4q+3 at bits[(n * W + 4q) * planes + 4p].
 constexpr int32_t kGroupWords = 4;
-
-struct SharingPlanes {
-  int32_t W = 0;               // plane words per individual, a multiple of kGroupWords
-  int32_t planeLoci = 0;       // loci counted here
-  std::vector<uint64_t> bits;  // individual n from bits[n * W * A]
-};
 
 struct PlaneSource {
   RowWord word;
-  uint64_t mask, pattern;
+  uint64_t mask;        // even bits of the plane loci's fields
+  uint64_t rank[4][2];  // rank[c][r]: fields where code c has bit r of its rank set
 };
 
-void BuildPlanes(const GenotypeTable& X, const std::vector<PlaneSource>& sources, int32_t threads,
-                 SharingPlanes& planes) {
+struct SharingPlanes {
+  int32_t kind = 0;       // 2 or 3
+  int32_t planes = 0;     // per locus: A (kind 2), A + 1 (kind 3)
+  int32_t W = 0;          // plane words per individual, a multiple of kGroupWords
+  int32_t planeLoci = 0;  // loci counted here
+  std::vector<uint64_t> bits;
+};
+
+void BuildPlanes(const GenotypeTable& X, const std::vector<PlaneSource>& sources, int32_t kind,
+                 int32_t threads, SharingPlanes& P) {
   const int32_t A = X.A;
+  P.kind = kind;
+  P.planes = kind == 2 ? A : A + 1;
   const int32_t used = static_cast<int32_t>((sources.size() + 1) / 2);
-  planes.W = (used + kGroupWords - 1) / kGroupWords * kGroupWords;
-  const int32_t W = planes.W;
-  planes.bits.assign(static_cast<size_t>(X.N) * W * A, 0);
-  // Copy a's lanes of one source word for individual n: bit 2k set where field k holds
-  // the higher code.
-  auto high = [&](const PlaneSource& s, int32_t n, int32_t a) {
+  P.W = (used + kGroupWords - 1) / kGroupWords * kGroupWords;
+  const int32_t W = P.W;
+  const int32_t planes = P.planes;
+  P.bits.assign(static_cast<size_t>(X.N) * W * planes, 0);
+  constexpr uint64_t kRepeat[4] = {0, kEvenBits, kEvenBits << 1, ~uint64_t{0}};
+  // The rank of copy a of individual n in one source word: its bit r on the even bits.
+  auto rank = [&](const PlaneSource& s, int32_t n, int32_t a, int32_t r) {
     const uint64_t x = X.words[s.word.first + (static_cast<size_t>(n) * A + a) * s.word.rowWords];
-    return ZeroFields2(x ^ s.pattern) & s.mask;
+    uint64_t bit = 0;
+    for (int32_t c = 0; c < 4; ++c) bit |= ZeroFields2(x ^ kRepeat[c]) & s.rank[c][r];
+    return bit;
   };
 #pragma omp parallel for num_threads(threads) schedule(static)
   for (int32_t n = 0; n < X.N; ++n) {
-    uint64_t* out = planes.bits.data() + static_cast<size_t>(n) * W * A;
+    uint64_t* out = P.bits.data() + static_cast<size_t>(n) * W * planes;
     for (int32_t k = 0; k < W; ++k) {
-      uint64_t lanes[2][2] = {{kEvenBits, 0}, {kEvenBits, 0}};  // [half][het, hom or high]
+      uint64_t lanes[2][3] = {};  // [half][plane], on the even bits
       for (int32_t half = 0; half < 2; ++half) {
+        uint64_t* plane = lanes[half];
         const size_t which = 2 * static_cast<size_t>(k) + half;
-        if (which >= sources.size()) continue;
+        const uint64_t padding =
+            which < sources.size() ? kEvenBits & ~sources[which].mask : kEvenBits;
+        if (which >= sources.size()) {
+          if (A == 2) plane[0] = padding;
+          continue;
+        }
         const PlaneSource& s = sources[which];
-        if (A == 1) {
-          lanes[half][1] = high(s, n, 0);
+        if (kind == 2 && A == 1) {
+          plane[0] = rank(s, n, 0, 0);
+        } else if (kind == 2) {
+          const uint64_t b0 = rank(s, n, 0, 0), b1 = rank(s, n, 1, 0);
+          plane[0] = (b0 ^ b1) | padding;
+          plane[1] = b0 & b1;
+        } else if (A == 1) {
+          plane[0] = rank(s, n, 0, 1);
+          plane[1] = rank(s, n, 0, 0);
         } else {
-          const uint64_t b0 = high(s, n, 0);
-          const uint64_t b1 = high(s, n, 1);
-          lanes[half][0] = (b0 ^ b1) | (kEvenBits & ~s.mask);
-          lanes[half][1] = b0 & b1;
+          const uint64_t a1 = rank(s, n, 0, 1), a0 = rank(s, n, 0, 0);
+          const uint64_t b1 = rank(s, n, 1, 1), b0 = rank(s, n, 1, 0);
+          const uint64_t het = (a1 ^ b1) | (a0 ^ b0);
+          plane[0] = het | padding;
+          plane[1] = (het & ~(a1 ^ b1) & s.mask) | (~het & a1);
+          plane[2] = (het & ~(a0 ^ b0) & s.mask) | (~het & a0);
         }
       }
-      if (A == 1) {
-        out[k] = lanes[0][1] | (lanes[1][1] << 1);
-      } else {
-        const int32_t at = 2 * (k - k % kGroupWords) + k % kGroupWords;
-        out[at] = lanes[0][0] | (lanes[1][0] << 1);
-        out[at + kGroupWords] = lanes[0][1] | (lanes[1][1] << 1);
+      const int32_t at = (k - k % kGroupWords) * planes + k % kGroupWords;
+      for (int32_t p = 0; p < planes; ++p) {
+        out[at + p * kGroupWords] = lanes[0][p] | (lanes[1][p] << 1);
       }
     }
   }
 }
 
-// Per plane word, lanes of ploidy 2 (padding lanes have het = 1 in both rows, so that t = 1,
-// u = 1): with t = het_i | het_j and u = t | (hom_i ^ hom_j), a locus shares
-//   4 copy pairs when neither is het and both homozygotes agree (u = 0),
-//   2 when either is het (t = 1), 0 for opposite homozygotes (t = 0, u = 1),
-// so s over a word = 2 pop(t) + 4 (64 - pop(u)) - 2 (padding lanes). Ploidy 1: s over a
-// word = 64 - pop(high_i ^ high_j) - (padding lanes). The constant parts are added once at
-// the end; here each pair adds 2 pop(t) - 4 pop(u) (ploidy 2) or -pop(x) (ploidy 1).
-//
-// The kernels take rows i and i + 1 against every later row j, groups [q0, q1) of words;
-// a block of kPlaneBlockGroups groups of the two rows stays in the first-level cache.
-constexpr int32_t kPlaneBlockGroups = 64;
+// What a pair counts on one word (or vector of words) of lanes, planes a of row i and b of
+// row j: sets[k] with weight kWeight[k] each, s over the word = sum of weight * pop(set)
+// plus a constant (added once at the end, see PlaneConstant).
+// - kind 2, ploidy 1: a locus shares 1 - (high_i ^ high_j); set x = high_i ^ high_j.
+// - kind 2, ploidy 2: with t = het_i | het_j, u = t | (hom_i ^ hom_j), a locus shares 4 when
+//   u = 0 (equal homozygotes), 2 when t = 1 (a heterozygote), 0 otherwise (opposite
+//   homozygotes): 2 t + 4 (1 - u); padding lanes add 2.
+// - kind 3, ploidy 1: with z = (c1_i ^ c1_j) | (c0_i ^ c0_j), 1 - z.
+// - kind 3, ploidy 2: with z as above, p = het_i & het_j, m = het_i ^ het_j: equal
+//   homozygotes share 4, two heterozygotes 2 (the same two codes, z = 0) or 1, a
+//   homozygote and a heterozygote 2 when the heterozygote holds its code (z = 1) or 0, and
+//   opposite homozygotes 0: 4 (1 - y) + 2 x1 + x2 with y = z | het_i | het_j,
+//   x1 = (p & ~z) | (m & z), x2 = p & z; padding lanes add 2.
+template <int kKind, int kA>
+struct PlaneKind {
+  static constexpr int kPlanes = kKind == 2 ? kA : kA + 1;
+  static constexpr int kSets = kA == 1 ? 1 : kKind;
+  static constexpr int kWeight[3] = {kA == 1 ? -1 : (kKind == 2 ? 2 : -4), kKind == 2 ? -4 : 2, 1};
+  template <typename V>
+  [[gnu::always_inline]] static inline void Sets(const V* a, const V* b, V* sets) {
+    if constexpr (kKind == 2 && kA == 1) {
+      sets[0] = a[0] ^ b[0];
+    } else if constexpr (kKind == 2) {
+      const V t = a[0] | b[0];
+      sets[0] = t;
+      sets[1] = t | (a[1] ^ b[1]);
+    } else if constexpr (kA == 1) {
+      sets[0] = (a[0] ^ b[0]) | (a[1] ^ b[1]);
+    } else {
+      const V z = (a[1] ^ b[1]) | (a[2] ^ b[2]);
+      const V p = a[0] & b[0];
+      const V m = a[0] ^ b[0];
+      sets[0] = z | a[0] | b[0];
+      sets[1] = (p & ~z) | (m & z);
+      sets[2] = p & z;
+    }
+  }
+};
+
+// The constant part of s over the plane loci: per word, 64 (ploidy 1) or 256 (ploidy 2),
+// less the padding lanes' share (1 or 2 each).
+int64_t PlaneConstant(const SharingPlanes& P, int32_t A) {
+  const int64_t lanes = 64 * static_cast<int64_t>(P.W);
+  const int64_t padding = lanes - P.planeLoci;
+  return A == 1 ? lanes - padding : 4 * lanes - 2 * padding;
+}
 
 inline void Add(double& entry, double count, const Finish& f) {
   entry = f.now ? Finished(entry + count, f) : entry + count;
 }
 
 // The pairs (i, j) and (i + 1, j) for j in [j0, j1), j > i + 1, and (i, i + 1) when
-// j0 <= i + 1 < j1: one count per pair.
-// Inlined into each kernel, so that it and the counting loop are compiled for the kernel's
-// instruction set.
+// j0 <= i + 1 < j1, over groups [q0, q1): counts(a0, a1, b, c0, c1) gives the varying part
+// of s for (i, j) and (i + 1, j) from the rows' planes. The kernels are flattened: this and
+// their counting loop are compiled for the kernel's instruction set.
 template <typename PairCounts>
-[[gnu::always_inline]] inline void AddRowPairCounts(const SharingPlanes& P, int32_t N, int32_t A,
-                                                    int32_t i, int32_t j0, int32_t j1,
-                                                    const Finish& f, double* D, PairCounts counts) {
-  const size_t stride = static_cast<size_t>(P.W) * A;
+[[gnu::always_inline]] inline void AddRowPairCounts(const SharingPlanes& P, int32_t N, int32_t i,
+                                                    int32_t j0, int32_t j1, const Finish& f,
+                                                    double* D, PairCounts counts) {
+  const size_t stride = static_cast<size_t>(P.W) * P.planes;
   const uint64_t* a0 = P.bits.data() + static_cast<size_t>(i) * stride;
   const uint64_t* a1 = a0 + stride;
   const int64_t row0 = RowStart(N, i) - (i + 1);  // D(i, j) is D[row0 + j]
@@ -254,51 +313,48 @@ template <typename PairCounts>
   }
 }
 
-EMCLADE_CPU_CLONES
-void AddPlaneCounts2(const SharingPlanes& P, int32_t N, int32_t i, int32_t j0, int32_t j1,
-                     int32_t q0, int32_t q1, const Finish& f, double* D) {
-  AddRowPairCounts(
-      P, N, 2, i, j0, j1, f, D,
-      [ q0, q1 ](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0,
-                 int64_t& c1) __attribute__((always_inline)) {
-        int64_t t0 = 0, u0 = 0, t1 = 0, u1 = 0;
-        for (int32_t k = 8 * q0; k < 8 * q1; k += 8) {
-          for (int32_t w = k; w < k + 4; ++w) {
-            const uint64_t het = b[w], hom = b[w + 4];
-            const uint64_t x0 = a0[w] | het;
-            const uint64_t x1 = a1[w] | het;
-            t0 += __builtin_popcountll(x0);
-            u0 += __builtin_popcountll(x0 | (a0[w + 4] ^ hom));
-            t1 += __builtin_popcountll(x1);
-            u1 += __builtin_popcountll(x1 | (a1[w + 4] ^ hom));
-          }
-        }
-        c0 = 2 * t0 - 4 * u0;
-        c1 = 2 * t1 - 4 * u1;
-      });
-}
-
-EMCLADE_CPU_CLONES
-void AddPlaneCounts1(const SharingPlanes& P, int32_t N, int32_t i, int32_t j0, int32_t j1,
-                     int32_t q0, int32_t q1, const Finish& f, double* D) {
-  AddRowPairCounts(
-      P, N, 1, i, j0, j1, f, D,
-      [ q0, q1 ](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0,
-                 int64_t& c1) __attribute__((always_inline)) {
-        int64_t x0 = 0, x1 = 0;
-        for (int32_t w = 4 * q0; w < 4 * q1; ++w) {
-          x0 += __builtin_popcountll(a0[w] ^ b[w]);
-          x1 += __builtin_popcountll(a1[w] ^ b[w]);
-        }
-        c0 = -x0;
-        c1 = -x1;
-      });
+// Portable kernel, a word at a time.
+template <int kKind, int kA>
+EMCLADE_CPU_CLONES [[gnu::flatten]] void AddPlaneCounts(const SharingPlanes& P, int32_t N,
+                                                        int32_t i, int32_t j0, int32_t j1,
+                                                        int32_t q0, int32_t q1, const Finish& f,
+                                                        double* D) {
+  using Kind = PlaneKind<kKind, kA>;
+  constexpr int32_t kStep = Kind::kPlanes * kGroupWords;
+  AddRowPairCounts(P, N, i, j0, j1, f, D,
+                   [q0, q1](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0,
+                            int64_t& c1) {
+                     int64_t n0[3] = {0, 0, 0}, n1[3] = {0, 0, 0};
+                     for (int32_t q = q0; q < q1; ++q) {
+                       for (int32_t w = 0; w < kGroupWords; ++w) {
+                         uint64_t x0[Kind::kPlanes], x1[Kind::kPlanes], y[Kind::kPlanes];
+                         for (int32_t p = 0; p < Kind::kPlanes; ++p) {
+                           const size_t at = static_cast<size_t>(q) * kStep + p * kGroupWords + w;
+                           x0[p] = a0[at];
+                           x1[p] = a1[at];
+                           y[p] = b[at];
+                         }
+                         uint64_t s0[3], s1[3];
+                         Kind::Sets(x0, y, s0);
+                         Kind::Sets(x1, y, s1);
+                         for (int32_t k = 0; k < Kind::kSets; ++k) {
+                           n0[k] += __builtin_popcountll(s0[k]);
+                           n1[k] += __builtin_popcountll(s1[k]);
+                         }
+                       }
+                     }
+                     c0 = c1 = 0;
+                     for (int32_t k = 0; k < Kind::kSets; ++k) {
+                       c0 += Kind::kWeight[k] * n0[k];
+                       c1 += Kind::kWeight[k] * n1[k];
+                     }
+                   });
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// The same counts with AVX2, 256 lanes at a time: each byte of a vector counted by table
-// lookup on its two nibbles, the byte counts gathered for up to 31 groups (at most 248 in
-// a byte) before they are summed into 64-bit lanes.
+// The same counts with AVX2, a group (256 lanes) at a time: each byte counted by table
+// lookup on its two nibbles, the byte counts gathered for up to 31 groups (at most 248 in a
+// byte) before they are summed into 64-bit lanes.
 #define EMCLADE_AVX2 __attribute__((target("avx2")))
 
 EMCLADE_AVX2 inline __m256i ByteCounts(__m256i v) {
@@ -315,64 +371,46 @@ EMCLADE_AVX2 inline int64_t SumLanes(__m256i v) {
          _mm256_extract_epi64(v, 3);
 }
 
-EMCLADE_AVX2 inline __m256i Load(const uint64_t* p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-
-EMCLADE_AVX2
-void AddPlaneCounts2Avx2(const SharingPlanes& P, int32_t N, int32_t i, int32_t j0, int32_t j1,
-                         int32_t q0, int32_t q1, const Finish& f, double* D) {
-  AddRowPairCounts(
-      P, N, 2, i, j0, j1, f, D,
-      [q0, q1](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0, int64_t& c1)
-          EMCLADE_AVX2 {
-            const __m256i zero = _mm256_setzero_si256();
-            __m256i t0 = zero, u0 = zero, t1 = zero, u1 = zero;
-            for (int32_t r0 = q0; r0 < q1; r0 += 31) {
-              __m256i bt0 = zero, bu0 = zero, bt1 = zero, bu1 = zero;
-              for (int32_t q = r0; q < std::min(q1, r0 + 31); ++q) {
-                const __m256i het = Load(b + 8 * q), hom = Load(b + 8 * q + 4);
-                const __m256i x0 = _mm256_or_si256(Load(a0 + 8 * q), het);
-                const __m256i x1 = _mm256_or_si256(Load(a1 + 8 * q), het);
-                const __m256i y0 = _mm256_or_si256(x0, _mm256_xor_si256(Load(a0 + 8 * q + 4), hom));
-                const __m256i y1 = _mm256_or_si256(x1, _mm256_xor_si256(Load(a1 + 8 * q + 4), hom));
-                bt0 = _mm256_add_epi8(bt0, ByteCounts(x0));
-                bu0 = _mm256_add_epi8(bu0, ByteCounts(y0));
-                bt1 = _mm256_add_epi8(bt1, ByteCounts(x1));
-                bu1 = _mm256_add_epi8(bu1, ByteCounts(y1));
-              }
-              t0 = _mm256_add_epi64(t0, _mm256_sad_epu8(bt0, zero));
-              u0 = _mm256_add_epi64(u0, _mm256_sad_epu8(bu0, zero));
-              t1 = _mm256_add_epi64(t1, _mm256_sad_epu8(bt1, zero));
-              u1 = _mm256_add_epi64(u1, _mm256_sad_epu8(bu1, zero));
-            }
-            c0 = 2 * SumLanes(t0) - 4 * SumLanes(u0);
-            c1 = 2 * SumLanes(t1) - 4 * SumLanes(u1);
-          });
-}
-
-EMCLADE_AVX2
-void AddPlaneCounts1Avx2(const SharingPlanes& P, int32_t N, int32_t i, int32_t j0, int32_t j1,
-                         int32_t q0, int32_t q1, const Finish& f, double* D) {
-  AddRowPairCounts(
-      P, N, 1, i, j0, j1, f, D,
-      [q0, q1](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0, int64_t& c1)
-          EMCLADE_AVX2 {
-            const __m256i zero = _mm256_setzero_si256();
-            __m256i x0 = zero, x1 = zero;
-            for (int32_t r0 = q0; r0 < q1; r0 += 31) {
-              __m256i b0 = zero, b1 = zero;
-              for (int32_t q = r0; q < std::min(q1, r0 + 31); ++q) {
-                const __m256i high = Load(b + 4 * q);
-                b0 = _mm256_add_epi8(b0, ByteCounts(_mm256_xor_si256(Load(a0 + 4 * q), high)));
-                b1 = _mm256_add_epi8(b1, ByteCounts(_mm256_xor_si256(Load(a1 + 4 * q), high)));
-              }
-              x0 = _mm256_add_epi64(x0, _mm256_sad_epu8(b0, zero));
-              x1 = _mm256_add_epi64(x1, _mm256_sad_epu8(b1, zero));
-            }
-            c0 = -SumLanes(x0);
-            c1 = -SumLanes(x1);
-          });
+template <int kKind, int kA>
+EMCLADE_AVX2 [[gnu::flatten]] void AddPlaneCountsAvx2(const SharingPlanes& P, int32_t N, int32_t i,
+                                                      int32_t j0, int32_t j1, int32_t q0,
+                                                      int32_t q1, const Finish& f, double* D) {
+  using Kind = PlaneKind<kKind, kA>;
+  constexpr int32_t kStep = Kind::kPlanes * kGroupWords;
+  AddRowPairCounts(P, N, i, j0, j1, f, D,
+                   [q0, q1](const uint64_t* a0, const uint64_t* a1, const uint64_t* b, int64_t& c0,
+                            int64_t& c1) EMCLADE_AVX2 {
+                     const __m256i zero = _mm256_setzero_si256();
+                     __m256i n0[3] = {zero, zero, zero}, n1[3] = {zero, zero, zero};
+                     for (int32_t r0 = q0; r0 < q1; r0 += 31) {
+                       __m256i b0[3] = {zero, zero, zero}, b1[3] = {zero, zero, zero};
+                       for (int32_t q = r0; q < std::min(q1, r0 + 31); ++q) {
+                         __m256i x0[Kind::kPlanes], x1[Kind::kPlanes], y[Kind::kPlanes];
+                         for (int32_t p = 0; p < Kind::kPlanes; ++p) {
+                           const size_t at = static_cast<size_t>(q) * kStep + p * kGroupWords;
+                           x0[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a0 + at));
+                           x1[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a1 + at));
+                           y[p] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + at));
+                         }
+                         __m256i s0[3], s1[3];
+                         Kind::Sets(x0, y, s0);
+                         Kind::Sets(x1, y, s1);
+                         for (int32_t k = 0; k < Kind::kSets; ++k) {
+                           b0[k] = _mm256_add_epi8(b0[k], ByteCounts(s0[k]));
+                           b1[k] = _mm256_add_epi8(b1[k], ByteCounts(s1[k]));
+                         }
+                       }
+                       for (int32_t k = 0; k < Kind::kSets; ++k) {
+                         n0[k] = _mm256_add_epi64(n0[k], _mm256_sad_epu8(b0[k], zero));
+                         n1[k] = _mm256_add_epi64(n1[k], _mm256_sad_epu8(b1[k], zero));
+                       }
+                     }
+                     c0 = c1 = 0;
+                     for (int32_t k = 0; k < Kind::kSets; ++k) {
+                       c0 += Kind::kWeight[k] * SumLanes(n0[k]);
+                       c1 += Kind::kWeight[k] * SumLanes(n1[k]);
+                     }
+                   });
 }
 
 bool HasAvx2() {
@@ -383,30 +421,29 @@ bool HasAvx2() {
 bool HasAvx2() {
   return false;
 }
-#define AddPlaneCounts2Avx2 AddPlaneCounts2
-#define AddPlaneCounts1Avx2 AddPlaneCounts1
-#endif
-
-// The constant part of s over the plane loci (see AddPlaneCounts2 and AddPlaneCounts1).
-int64_t PlaneConstant(const SharingPlanes& P, int32_t A) {
-  const int64_t lanes = 64 * static_cast<int64_t>(P.W);
-  const int64_t padding = lanes - P.planeLoci;
-  return A == 1 ? lanes - padding : 4 * lanes - 2 * padding;
+template <int kKind, int kA>
+void AddPlaneCountsAvx2(const SharingPlanes& P, int32_t N, int32_t i, int32_t j0, int32_t j1,
+                        int32_t q0, int32_t q1, const Finish& f, double* D) {
+  AddPlaneCounts<kKind, kA>(P, N, i, j0, j1, q0, q1, f, D);
 }
+#endif
 
 // Adds the plane loci's varying part of s to every pair. Rows are taken two at a time: tile
 // t = rows 2t and 2t + 1 (with N odd the last row has no later rows), tile t on thread
 // t mod threads, which makes every count of its pairs. Each thread goes through blocks of
-// groups, and within a block through chunks of kPlaneChunkRows later rows, whose words stay
-// in its second-level cache while its tiles are counted against them. f applies with the
-// last block.
+// groups (the two rows' block stays in the first-level cache), and within a block through
+// chunks of kPlaneChunkRows later rows, whose words stay in its second-level cache while
+// its tiles are counted against them. f applies with the last block.
+constexpr int32_t kPlaneBlockGroups = 64;
 constexpr int32_t kPlaneChunkRows = 64;
 
-void AddPlaneLociCounts(const SharingPlanes& P, int32_t N, int32_t A, Finish f, bool avx2,
-                        int32_t threads, CondensedDistances& D) {
+template <int kKind, int kA>
+void AddPlaneLociCounts(const SharingPlanes& P, int32_t N, Finish f, bool avx2, int32_t threads,
+                        CondensedDistances& D) {
   const bool finishing = f.now;
   const int32_t tiles = N / 2;
   const int32_t groups = P.W / kGroupWords;
+  const auto kernel = avx2 ? AddPlaneCountsAvx2<kKind, kA> : AddPlaneCounts<kKind, kA>;
 #pragma omp parallel num_threads(threads) firstprivate(f)
   {
     const int32_t team = omp_get_num_threads();
@@ -418,16 +455,19 @@ void AddPlaneLociCounts(const SharingPlanes& P, int32_t N, int32_t A, Finish f, 
         const int32_t j1 = std::min(N, j0 + kPlaneChunkRows);
         // Tiles with a pair in [j0, j1): 2t + 1 < j1.
         for (int32_t t = id; t < tiles && 2 * t + 1 < j1; t += team) {
-          if (A == 1) {
-            (avx2 ? AddPlaneCounts1Avx2 : AddPlaneCounts1)(P, N, 2 * t, j0, j1, q0, q1, f,
-                                                           D.data());
-          } else {
-            (avx2 ? AddPlaneCounts2Avx2 : AddPlaneCounts2)(P, N, 2 * t, j0, j1, q0, q1, f,
-                                                           D.data());
-          }
+          kernel(P, N, 2 * t, j0, j1, q0, q1, f, D.data());
         }
       }
     }
+  }
+}
+
+void AddPlaneLociCounts(const SharingPlanes& P, int32_t N, int32_t A, const Finish& f, bool avx2,
+                        int32_t threads, CondensedDistances& D) {
+  if (P.kind == 2) {
+    (A == 1 ? AddPlaneLociCounts<2, 1> : AddPlaneLociCounts<2, 2>)(P, N, f, avx2, threads, D);
+  } else {
+    (A == 1 ? AddPlaneLociCounts<3, 1> : AddPlaneLociCounts<3, 2>)(P, N, f, avx2, threads, D);
   }
 }
 
@@ -607,31 +647,41 @@ void SharingDistances(const GenotypeTable& X, bool avx2, int32_t threads, Conden
   const std::vector<RowWord> words = ListRowWords(X, firstOfBlock);
 
   // Sort the loci. Plane loci need to know which codes occur: for ploidy 1 and 2 that is
-  // found for every 2-bit field of the table at once.
+  // found for every 2-bit field of the table at once. sources[kind - 2][g]: the plane loci
+  // of each kind in row word g.
   const bool planesPossible = A == 1 || A == 2;
   std::vector<uint64_t> present;
   if (planesPossible) present = FindPresentCodes2(X, firstOfBlock, words.size(), threads);
-  std::vector<uint64_t> mask(words.size(), 0), pattern(words.size(), 0);
+  std::vector<PlaneSource> sources[2];
+  for (std::vector<PlaneSource>& kind : sources) {
+    kind.assign(words.size(), PlaneSource{});
+    for (size_t g = 0; g < words.size(); ++g) kind[g].word = words[g];
+  }
+  int32_t planeLoci[2] = {0, 0};
   std::vector<CountLocus> countLoci;
   std::vector<int32_t> otherLoci;
-  int32_t planeLoci = 0;
   for (int32_t l = 0; l < L; ++l) {
     const int32_t width = X.width[l];
     const int32_t g = firstOfBlock[X.blockOf[l]] + X.position[l] / 64;
     const uint32_t shift = X.position[l] % 64;
     if (planesPossible && width == 2) {
       int32_t occurring = 0;
-      uint64_t higher = 0;
-      for (uint64_t c = 0; c < 4; ++c) {
-        if ((present[4 * g + c] >> shift) & 1) {
-          ++occurring;
-          higher = c;
-        }
+      int32_t rank[4] = {0, 0, 0, 0};
+      for (int32_t c = 0; c < 4; ++c) {
+        rank[c] = occurring;
+        occurring += (present[4 * g + c] >> shift) & 1;
       }
-      if (occurring <= 2) {
-        mask[g] |= uint64_t{1} << shift;
-        pattern[g] |= higher << shift;
-        ++planeLoci;
+      if (occurring <= 3) {
+        const int32_t kind = occurring <= 2 ? 2 : 3;
+        PlaneSource& source = sources[kind - 2][g];
+        source.mask |= uint64_t{1} << shift;
+        for (int32_t c = 0; c < 4; ++c) {
+          // Kind 2: bit 0 says "the higher code" (the only one, when one occurs).
+          const int32_t r = kind == 2 ? (rank[c] == occurring - 1 ? 1 : 0) : rank[c];
+          source.rank[c][0] |= static_cast<uint64_t>(r & 1) << shift;
+          source.rank[c][1] |= static_cast<uint64_t>(r >> 1) << shift;
+        }
+        ++planeLoci[kind - 2];
         continue;
       }
     }
@@ -643,26 +693,33 @@ void SharingDistances(const GenotypeTable& X, bool avx2, int32_t threads, Conden
     }
   }
 
-  SharingPlanes planes;
-  if (planeLoci > 0) {
-    std::vector<PlaneSource> sources;
-    for (size_t g = 0; g < words.size(); ++g) {
-      if (mask[g] != 0) sources.push_back(PlaneSource{words[g], mask[g], pattern[g]});
-    }
-    BuildPlanes(X, sources, threads, planes);
-    planes.planeLoci = planeLoci;
-  }
-
+  SharingPlanes planes[2];
   Finish f;
-  f.added = planeLoci > 0 ? static_cast<double>(PlaneConstant(planes, A)) : 0.0;
   f.denominator = static_cast<double>(static_cast<int64_t>(A) * A * L);
-  if (planeLoci > 0) {
-    f.now = countLoci.empty() && otherLoci.empty();
-    AddPlaneLociCounts(planes, X.N, A, f, avx2, threads, D);
-    SharingPlanes().bits.swap(planes.bits);
+  for (int32_t kind = 2; kind <= 3; ++kind) {
+    if (planeLoci[kind - 2] == 0) continue;
+    std::vector<PlaneSource>& kindSources = sources[kind - 2];
+    kindSources.erase(std::remove_if(kindSources.begin(), kindSources.end(),
+                                     [](const PlaneSource& s) { return s.mask == 0; }),
+                      kindSources.end());
+    BuildPlanes(X, kindSources, kind, threads, planes[kind - 2]);
+    planes[kind - 2].planeLoci = planeLoci[kind - 2];
+    f.added += static_cast<double>(PlaneConstant(planes[kind - 2], A));
+  }
+  // The last counter to run finishes the entries.
+  const int32_t last = !otherLoci.empty()   ? 4
+                       : !countLoci.empty() ? 3
+                       : planeLoci[1] > 0   ? 1
+                       : planeLoci[0] > 0   ? 0
+                                            : -1;
+  for (int32_t k = 0; k < 2; ++k) {
+    if (planeLoci[k] == 0) continue;
+    f.now = last == k;
+    AddPlaneLociCounts(planes[k], X.N, A, f, avx2, threads, D);
+    SharingPlanes().bits.swap(planes[k].bits);
   }
   if (!countLoci.empty()) {
-    f.now = otherLoci.empty();
+    f.now = last == 3;
     AddCountLociCounts(X, countLoci, f, threads, D);
   }
   if (!otherLoci.empty()) {
@@ -670,7 +727,7 @@ void SharingDistances(const GenotypeTable& X, bool avx2, int32_t threads, Conden
     AddOtherLociCounts(X, otherLoci, f, threads, D);
   }
   // No locus (or no copy): every count is 0.
-  if (planeLoci == 0 && countLoci.empty() && otherLoci.empty()) {
+  if (last < 0) {
     for (double& d : D) d = Finished(d, f);
   }
 }

@@ -4,9 +4,11 @@
 #include <gsl/gsl_rng.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cluster/hclustering.h"
@@ -21,7 +23,7 @@ struct TableCase {
   std::vector<int32_t> alleles;  // J of locus l: alleles[l % size]
   double missing = 0.0;          // share of copies with the missing code
   double copies = 0.0;           // share of individuals copied from an earlier one
-  bool twoCodes = false;         // each locus uses only two of its codes 0..J, at random
+  int32_t codesUsed = 0;         // > 0: each locus uses only this many of its codes 0..J
 };
 
 // Coded directly (values 1..J, missing -9), so that any subset of the codes can occur.
@@ -34,9 +36,12 @@ GenotypeTable RandomCodedTable(unsigned long seed, const TableCase& c) {
     const int32_t J = c.alleles[l % c.alleles.size()];
     for (int32_t v = 1; v <= J; ++v) values[l].push_back(v);
     for (uint32_t code = 0; code < static_cast<uint32_t>(J); ++code) used[l].push_back(code);
-    if (c.twoCodes)
-      used[l] = {static_cast<uint32_t>(gsl_rng_uniform_int(g, J + 1)),
-                 static_cast<uint32_t>(gsl_rng_uniform_int(g, J + 1))};
+    if (c.codesUsed > 0) {
+      // The first codesUsed of a shuffle of 0..J (the missing code J among them).
+      used[l].push_back(static_cast<uint32_t>(J));
+      for (int32_t k = J; k > 0; --k) std::swap(used[l][k], used[l][gsl_rng_uniform_int(g, k + 1)]);
+      used[l].resize(std::min<size_t>(c.codesUsed, used[l].size()));
+    }
   }
   GenotypeTable X;
   LayOutGenotypeTable(X, c.N, c.A, c.L, values, std::vector<int32_t>(c.L, -9));
@@ -81,8 +86,10 @@ TEST(HClusteringDistance, EveryLocusKindSameBitsAsLiteralOnAnyThreads) {
       // Widths 2, 4, 8 and 16 side by side, monomorphic loci among them.
       {"mixed widths", 40, 2, 200, {1, 2, 2, 2, 5, 40, 300}, 0.0, 0.1},
       {"mixed widths, missing copies", 40, 2, 200, {1, 2, 3, 10, 300}, 0.05},
-      {"two codes of several, diploid", 50, 2, 300, {3, 5, 200}, 0.0, 0.1, true},
-      {"two codes of several, haploid", 50, 1, 300, {1, 2, 3}, 0.0, 0.1, true},
+      {"two codes of several, diploid", 50, 2, 300, {3, 5, 200}, 0.0, 0.1, 2},
+      {"two codes of several, haploid", 50, 1, 300, {1, 2, 3}, 0.0, 0.1, 2},
+      {"three codes of four, diploid", 50, 2, 300, {3}, 0.0, 0.1, 3},
+      {"three codes of four, haploid", 50, 1, 300, {3}, 0.0, 0.1, 3},
       {"several blocks of count columns", 12, 2, 1200, {2}, 0.3},
       {"several blocks of plane words", 4, 2, 17000, {2}},
       {"ploidy 15: byte lanes moved every locus", 20, 15, 40, {2, 3}, 0.1},
