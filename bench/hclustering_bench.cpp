@@ -77,16 +77,17 @@ GenotypeTable SnpTable(int32_t N, int32_t L, double missingShare) {
 }
 
 // 2,000 x 50,000, complete (range 1 = 0) or with 1 % of the copies missing (range 1 = 1);
-// range 2 is the thread count.
+// range 2 is the thread count; range 3 = 0 counts with the portable kernels only.
 void BM_SnpSharingDistance(benchmark::State& state) {
   static std::map<int64_t, GenotypeTable> tables;
   auto it = tables.find(state.range(1));
   if (it == tables.end()) {
     it = tables.emplace(state.range(1), SnpTable(2000, 50000, state.range(1) ? 0.01 : 0.0)).first;
   }
+  const int32_t threads = static_cast<int32_t>(state.range(2));
   for (auto _ : state) {
-    CondensedDistances D =
-        HClusteringDistance(it->second, true, static_cast<int32_t>(state.range(2)));
+    CondensedDistances D = state.range(3) ? HClusteringDistance(it->second, true, threads)
+                                          : PortableSharingDistance(it->second, threads);
     benchmark::DoNotOptimize(D.data());
   }
 }
@@ -201,11 +202,13 @@ BENCHMARK(BM_HClustering)
     ->ReportAggregatesOnly()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SnpSharingDistance)
-    ->ArgNames({"N", "missing", "threads"})
-    ->Args({2000, 0, 1})
-    ->Args({2000, 0, 2})
-    ->Args({2000, 1, 1})
-    ->Args({2000, 1, 2})
+    ->ArgNames({"N", "missing", "threads", "avx2"})
+    ->Args({2000, 0, 1, 1})
+    ->Args({2000, 0, 2, 1})
+    ->Args({2000, 0, 1, 0})
+    ->Args({2000, 1, 1, 1})
+    ->Args({2000, 1, 2, 1})
+    ->Args({2000, 1, 1, 0})
     ->Iterations(1)
     ->Repetitions(3)
     ->ReportAggregatesOnly()

@@ -72,16 +72,14 @@ inline int64_t RowStart(int64_t N, int64_t i) {
 // s(i, j) = number of (a, b, l) with code(i, a, l) == code(j, b, l): equal codes are equal
 // values, the missing code included. s is a sum over loci, so the loci are split among
 // three counters, each adding its integer part of s into D(i, j):
-// - plane loci (ploidy 1 or 2, 2-bit codes, at most two codes occurring at the locus): bit
-//   planes per individual, 64 loci per word, counted with AND/OR/XOR and popcount;
+// - plane loci (ploidy 1 or 2, 2-bit codes, at most three codes occurring at the locus):
+//   bit planes per individual, 64 loci per word, counted with AND/OR/XOR and popcount;
 // - count loci (ploidy up to 15, at most 256 codes): for every code a column holding each
 //   individual's number of copies of it; s adds, for each copy of i, the column of its code;
 // - any other locus: code against code.
 // D holds the running counts as doubles; every partial count is an integer below 2^53, so
 // each addition is exact and D(i, j) is the same whatever the order of the additions and
 // whichever thread makes them. Finally D = 1 - s / (A*A*L).
-
-enum LocusKind : uint8_t { kPlaneLocus, kCountLocus, kOtherLocus };
 
 constexpr uint64_t kEvenBits = 0x5555555555555555ULL;
 
@@ -649,7 +647,8 @@ void SharingDistances(const GenotypeTable& X, bool avx2, int32_t threads, Conden
   // Sort the loci. Plane loci need to know which codes occur: for ploidy 1 and 2 that is
   // found for every 2-bit field of the table at once. sources[kind - 2][g]: the plane loci
   // of each kind in row word g.
-  const bool planesPossible = A == 1 || A == 2;
+  const bool planesPossible =
+      (A == 1 || A == 2) && std::find(X.width.begin(), X.width.end(), 2) != X.width.end();
   std::vector<uint64_t> present;
   if (planesPossible) present = FindPresentCodes2(X, firstOfBlock, words.size(), threads);
   std::vector<PlaneSource> sources[2];
