@@ -88,10 +88,12 @@ inline uint64_t ZeroFields2(uint64_t x) {
   return ~(x | (x >> 1)) & kEvenBits;
 }
 
-// The last counter to reach the entries turns each count into its dissimilarity, in the
-// same pass: D = 1 - (count + added) / (A*A*L), added being the constant part of s that the
-// plane loci leave out of their counts.
+// The first counter to reach the entries writes its counts instead of adding them; the
+// last one turns each count into its dissimilarity in the same pass: D = 1 - (count +
+// added) / (A*A*L), added being the constant part of s that the plane loci leave out of
+// their counts.
 struct Finish {
+  bool first = false;
   bool now = false;
   double added = 0.0;
   double denominator = 1.0;
@@ -283,7 +285,8 @@ int64_t PlaneConstant(const SharingPlanes& P, int32_t A) {
 }
 
 inline void Add(double& entry, double count, const Finish& f) {
-  entry = f.now ? Finished(entry + count, f) : entry + count;
+  const double sum = f.first ? count : entry + count;
+  entry = f.now ? Finished(sum, f) : sum;
 }
 
 // The pairs (i, j) and (i + 1, j) for j in [j0, j1), j > i + 1, and (i, i + 1) when
@@ -438,6 +441,7 @@ constexpr int32_t kPlaneChunkRows = 64;
 template <int kKind, int kA>
 void AddPlaneLociCounts(const SharingPlanes& P, int32_t N, Finish f, bool avx2, int32_t threads,
                         CondensedDistances& D) {
+  const bool starting = f.first;
   const bool finishing = f.now;
   const int32_t tiles = N / 2;
   const int32_t groups = P.W / kGroupWords;
@@ -448,6 +452,7 @@ void AddPlaneLociCounts(const SharingPlanes& P, int32_t N, Finish f, bool avx2, 
     const int32_t id = omp_get_thread_num();
     for (int32_t q0 = 0; q0 < groups; q0 += kPlaneBlockGroups) {
       const int32_t q1 = std::min(groups, q0 + kPlaneBlockGroups);
+      f.first = starting && q0 == 0;
       f.now = finishing && q1 == groups;
       for (int32_t j0 = 0; j0 < N; j0 += kPlaneChunkRows) {
         const int32_t j1 = std::min(N, j0 + kPlaneChunkRows);
@@ -512,15 +517,21 @@ void CountSegment(const uint8_t* columns, const uint32_t* starts, int32_t terms,
     for (int32_t k = 0; k < kSegment; ++k) counts[k] = static_cast<uint16_t>(counts[k] + bytes[k]);
   }
   const uint16_t* lane = counts + from;
-  if (f.now) {
-    for (int32_t k = 0; k < to - from; ++k) out[k] = Finished(out[k] + lane[k], f);
+  const int32_t n = to - from;
+  if (f.first && f.now) {
+    for (int32_t k = 0; k < n; ++k) out[k] = Finished(lane[k], f);
+  } else if (f.first) {
+    for (int32_t k = 0; k < n; ++k) out[k] = lane[k];
+  } else if (f.now) {
+    for (int32_t k = 0; k < n; ++k) out[k] = Finished(out[k] + lane[k], f);
   } else {
-    for (int32_t k = 0; k < to - from; ++k) out[k] += lane[k];
+    for (int32_t k = 0; k < n; ++k) out[k] += lane[k];
   }
 }
 
 void AddCountLociCounts(const GenotypeTable& X, const std::vector<CountLocus>& loci, Finish f,
                         int32_t threads, CondensedDistances& D) {
+  const bool starting = f.first;
   const bool finishing = f.now;
   const int32_t N = X.N;
   const int32_t A = X.A;
@@ -549,6 +560,7 @@ void AddCountLociCounts(const GenotypeTable& X, const std::vector<CountLocus>& l
     }
     const int32_t blockLoci = static_cast<int32_t>(end - first);
     const int32_t terms = blockLoci * A;
+    f.first = starting && first == 0;
     f.now = finishing && end == loci.size();
     const size_t segmentBytes = static_cast<size_t>(codes) * kSegment;
     columns.assign(segments * segmentBytes, 0);
@@ -711,15 +723,18 @@ void SharingDistances(const GenotypeTable& X, bool avx2, int32_t threads, Conden
                        : planeLoci[1] > 0   ? 1
                        : planeLoci[0] > 0   ? 0
                                             : -1;
+  f.first = true;
   for (int32_t k = 0; k < 2; ++k) {
     if (planeLoci[k] == 0) continue;
     f.now = last == k;
     AddPlaneLociCounts(planes[k], X.N, A, f, avx2, threads, D);
     SharingPlanes().bits.swap(planes[k].bits);
+    f.first = false;
   }
   if (!countLoci.empty()) {
     f.now = last == 3;
     AddCountLociCounts(X, countLoci, f, threads, D);
+    f.first = false;
   }
   if (!otherLoci.empty()) {
     f.now = true;
