@@ -1,6 +1,7 @@
 // Hierarchical clustering: the program's routines against the literal versions kept with
-// the tests (every pair copy by copy; every merge rescanning every live pair), and the
-// scaling of the whole routine with the number of individuals.
+// the tests (every pair copy by copy; every merge rescanning every live pair), the
+// dissimilarity of a SNP-sized table on 1 and 2 threads, and the scaling of the whole
+// routine with the number of individuals.
 #include <benchmark/benchmark.h>
 #include <gsl/gsl_rng.h>
 
@@ -51,6 +52,67 @@ const CondensedDistances& SharingDistances(int32_t N, int32_t L) {
   return it->second;
 }
 
+// Biallelic diploid table of N individuals in 4 equal clusters, each cluster with its own
+// allele frequency at every locus (uniform in (0, 1)), as the simulator lays out -j2 data;
+// a share of copies missing when asked. Coded directly, without a table of values.
+GenotypeTable SnpTable(int32_t N, int32_t L, double missingShare) {
+  GenotypeTable X;
+  LayOutGenotypeTable(X, N, 2, L, Vector2D<int32_t>(L, {0, 1}), std::vector<int32_t>(L, -9));
+  gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
+  gsl_rng_set(g, static_cast<unsigned long>(L) + (missingShare > 0 ? 7 : 0));
+  std::vector<double> p(static_cast<size_t>(4) * L);
+  for (double& f : p) f = gsl_rng_uniform_pos(g);
+  for (int32_t n = 0; n < N; ++n) {
+    const double* frequency = &p[static_cast<size_t>(n * 4 / N) * L];
+    for (int32_t a = 0; a < 2; ++a) {
+      for (int32_t l = 0; l < L; ++l) {
+        uint32_t code = gsl_rng_uniform(g) < frequency[l] ? 0 : 1;
+        if (missingShare > 0 && gsl_rng_uniform(g) < missingShare) code = 2;
+        SetGenotypeCode(X, n, a, l, code);
+      }
+    }
+  }
+  gsl_rng_free(g);
+  return X;
+}
+
+// 2,000 x 50,000, complete (range 1 = 0) or with 1 % of the copies missing (range 1 = 1);
+// range 2 is the thread count; range 3 = 0 counts with the portable kernels only.
+void BM_SnpSharingDistance(benchmark::State& state) {
+  static std::map<int64_t, GenotypeTable> tables;
+  auto it = tables.find(state.range(1));
+  if (it == tables.end()) {
+    it = tables.emplace(state.range(1), SnpTable(2000, 50000, state.range(1) ? 0.01 : 0.0)).first;
+  }
+  const int32_t threads = static_cast<int32_t>(state.range(2));
+  for (auto _ : state) {
+    CondensedDistances D = state.range(3) ? HClusteringDistance(it->second, true, threads)
+                                          : PortableSharingDistance(it->second, threads);
+    benchmark::DoNotOptimize(D.data());
+  }
+}
+
+// Dissimilarity plus merging plus cut, N = 2,000, L = 50 of 10 alleles, Ward, K = 3: the
+// literal routines against the program's on range(1) threads.
+template <bool literal>
+void BM_DistanceAndMerging(benchmark::State& state) {
+  const int32_t N = static_cast<int32_t>(state.range(0));
+  const GenotypeValues& X = Table(N, 50);
+  const GenotypeTable& coded = CodedTable(N, 50);
+  for (auto _ : state) {
+    std::vector<int32_t> labels;
+    if (literal) {
+      CondensedDistances D = ReferenceHClusteringDistance(X, true);
+      std::vector<int32_t> kept, absorbed;
+      ReferenceHClusteringEngine(N, D, 6, kept, absorbed);
+      labels = HClusteringCut(kept, absorbed, 3);
+    } else {
+      labels = HClustering(coded, 6, 3, true, static_cast<int32_t>(state.range(1)));
+    }
+    benchmark::DoNotOptimize(labels.data());
+  }
+}
+
 // Ward on allele sharing, L = 50; the matrix copy is outside the timing.
 template <bool literal>
 void BM_Engine(benchmark::State& state) {
@@ -70,14 +132,16 @@ void BM_Engine(benchmark::State& state) {
   }
 }
 
+// range(2): threads of the program's routine.
 template <bool literal>
 void BM_SharingDistance(benchmark::State& state) {
   const int32_t N = static_cast<int32_t>(state.range(0));
   const GenotypeValues& X = Table(N, static_cast<int32_t>(state.range(1)));
   const GenotypeTable& coded = CodedTable(N, static_cast<int32_t>(state.range(1)));
+  const int32_t threads = static_cast<int32_t>(state.range(2));
   for (auto _ : state) {
     CondensedDistances D =
-        literal ? ReferenceHClusteringDistance(X, true) : HClusteringDistance(coded, true);
+        literal ? ReferenceHClusteringDistance(X, true) : HClusteringDistance(coded, true, threads);
     benchmark::DoNotOptimize(D.data());
   }
 }
@@ -110,14 +174,16 @@ BENCHMARK_TEMPLATE(BM_Engine, false)
     ->ReportAggregatesOnly()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_SharingDistance, true)
-    ->Args({2000, 50})
+    ->Args({2000, 50, 1})
     ->Iterations(1)
     ->Repetitions(3)
     ->ReportAggregatesOnly()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_SharingDistance, false)
-    ->Args({2000, 50})
-    ->Args({5000, 100})
+    ->Args({2000, 50, 1})
+    ->Args({2000, 50, 2})
+    ->Args({5000, 100, 1})
+    ->Args({5000, 100, 2})
     ->Repetitions(5)
     ->ReportAggregatesOnly()
     ->Unit(benchmark::kMillisecond);
@@ -133,5 +199,29 @@ BENCHMARK(BM_HClustering)
     ->Args({10000, 100})
     ->Iterations(1)
     ->Repetitions(3)
+    ->ReportAggregatesOnly()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SnpSharingDistance)
+    ->ArgNames({"N", "missing", "threads", "avx2"})
+    ->Args({2000, 0, 1, 1})
+    ->Args({2000, 0, 2, 1})
+    ->Args({2000, 0, 1, 0})
+    ->Args({2000, 1, 1, 1})
+    ->Args({2000, 1, 2, 1})
+    ->Args({2000, 1, 1, 0})
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_DistanceAndMerging, true)
+    ->Args({2000, 1})
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_DistanceAndMerging, false)
+    ->Args({2000, 1})
+    ->Args({2000, 2})
+    ->Repetitions(7)
     ->ReportAggregatesOnly()
     ->Unit(benchmark::kMillisecond);

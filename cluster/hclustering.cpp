@@ -1,13 +1,10 @@
 #include "cluster/hclustering.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cmath>
 #include <exception>
 #include <string>
 
-#include "data/memory_check.h"
 #include "data/messages.h"
 
 double LinkageUpdate(int32_t method, double dde, double dce, double ddc, double nd, double nc,
@@ -34,204 +31,9 @@ double LinkageUpdate(int32_t method, double dde, double dce, double ddc, double 
 
 namespace {
 
-// The engine reaches across the whole matrix at every merge: large pages spare most of the
-// address-translation misses and page faults. Only advice; the memory is not touched yet.
-void AdviseLargePages(void* start, size_t bytes) {
-  const size_t page = 4096;
-  const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) / page * page;
-  const uintptr_t end = reinterpret_cast<uintptr_t>(start) + bytes;
-  if (bytes >= (size_t{2} << 20) && end > first) {
-    madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-  }
-}
-
-}  // namespace
-
-CondensedDistances MakeCondensedDistances(int32_t N) {
-  const int64_t n = std::max<int32_t>(N, 0);
-  const int64_t entries = n * (n - 1) / 2;
-  const std::string what = "the distances of " + std::to_string(N) + " individuals";
-  RequireMemory(static_cast<double>(entries) * sizeof(double), what, "HClusteringDistance");
-  CondensedDistances D;
-  // The machine's memory may be in use elsewhere: a refused allocation ends the run too.
-  try {
-    D.reserve(static_cast<size_t>(entries));
-  } catch (const std::exception&) {
-    FailRun("Not enough memory for " + what + " - HClusteringDistance");
-  }
-  AdviseLargePages(D.data(), static_cast<size_t>(entries) * sizeof(double));
-  D.resize(static_cast<size_t>(entries), 0.0);
-  return D;
-}
-
-namespace {
-
 // Where row i of the condensed layout starts: the pair (i, j) is at RowStart(N, i) + j - i - 1.
 inline int64_t RowStart(int64_t N, int64_t i) {
   return CondensedIndex(N, i, i + 1);
-}
-
-// ---------------------------------------------------------------------------------------
-// Allele-sharing dissimilarity.
-//
-// Counting equal values is done on codes: at every locus the distinct values (missing codes
-// included, as plain values) are numbered, so equal codes mean equal values. The codes are
-// stored by column: copy b of every individual at locus l is the run columns[(l*A + b)*N ..].
-// Row i is built with j innermost over contiguous memory: s[j] (j > i) gathers, locus by
-// locus, the A*A comparisons of a copy of i with a copy of j. This is exactly the number
-// of (a, b, l) triples with X[i][a][l] == X[j][b][l], whatever the order of the sum.
-
-// Codes of every copy, by column, and the largest number of codes at a locus. The table's
-// codes serve as they are: equal values have equal codes, the missing code included.
-int32_t CodeColumns(const GenotypeTable& X, int32_t N, int32_t A, int32_t L,
-                    std::vector<int32_t>& columns) {
-  columns.assign(static_cast<size_t>(N) * A * L, 0);
-  int32_t largest = 0;
-  for (int32_t l = 0; l < L; ++l) {
-    largest = std::max(largest, static_cast<int32_t>(X.alleleValues[l].size()) + 1);
-    for (int32_t b = 0; b < A; ++b) {
-      int32_t* column = &columns[(static_cast<size_t>(l) * A + b) * N];
-      for (int32_t n = 0; n < N; ++n) column[n] = static_cast<int32_t>(GenotypeCode(X, n, b, l));
-    }
-  }
-  return largest;
-}
-
-// s = count of equal pairs -> D, for row i.
-template <typename Count>
-void WriteSharingRow(const std::vector<Count>& s, int32_t N, int32_t i, double denominator,
-                     CondensedDistances& D) {
-  double* row = D.data() + RowStart(N, i);
-  for (int32_t j = i + 1; j < N; ++j) {
-    row[j - i - 1] = 1.0 - static_cast<double>(s[j]) / denominator;
-  }
-}
-
-// Ploidy kA (1..4) known when compiling and at most 256 codes per locus, stored in bytes.
-// A locus adds at most kA*kA per pair, so a byte tally holds a block of 255 / (kA*kA) loci
-// before it is added into the full count s (Count holds A*A*L).
-template <int32_t kA, typename Count>
-void SharingRowsByteCodes(const std::vector<uint8_t>& columns, int32_t N, int32_t L,
-                          CondensedDistances& D) {
-  constexpr int32_t kBlock = 255 / (kA * kA);
-  const double denominator = static_cast<double>(static_cast<int64_t>(kA) * kA * L);
-  std::vector<Count> s(N);
-  std::vector<uint8_t> tally(N);
-  for (int32_t i = 0; i + 1 < N; ++i) {
-    std::fill(s.begin() + i + 1, s.end(), Count{0});
-    for (int32_t l0 = 0; l0 < L; l0 += kBlock) {
-      const int32_t l1 = std::min(L, l0 + kBlock);
-      uint8_t* __restrict t = tally.data();
-      std::fill(t + i + 1, t + N, uint8_t{0});
-      for (int32_t l = l0; l < l1; ++l) {
-        const uint8_t* locus = &columns[static_cast<size_t>(l) * kA * N];
-        uint8_t own[kA];
-        const uint8_t* __restrict copy[kA];
-        for (int32_t a = 0; a < kA; ++a) {
-          own[a] = locus[static_cast<size_t>(a) * N + i];
-          copy[a] = locus + static_cast<size_t>(a) * N;
-        }
-        for (int32_t j = i + 1; j < N; ++j) {
-          uint8_t equal = 0;
-          for (int32_t b = 0; b < kA; ++b)
-            for (int32_t a = 0; a < kA; ++a)
-              equal = static_cast<uint8_t>(equal + (copy[b][j] == own[a]));
-          t[j] = static_cast<uint8_t>(t[j] + equal);
-        }
-      }
-      for (int32_t j = i + 1; j < N; ++j) s[j] = static_cast<Count>(s[j] + t[j]);
-    }
-    WriteSharingRow(s, N, i, denominator, D);
-  }
-}
-
-template <int32_t kA>
-void SharingRowsByteCodes(const std::vector<int32_t>& codes, int32_t N, int32_t L,
-                          CondensedDistances& D) {
-  const std::vector<uint8_t> columns(codes.begin(), codes.end());
-  if (static_cast<int64_t>(kA) * kA * L <= 65535) {
-    SharingRowsByteCodes<kA, uint16_t>(columns, N, L, D);
-  } else {
-    SharingRowsByteCodes<kA, uint32_t>(columns, N, L, D);
-  }
-}
-
-// Any ploidy and any number of values: for each distinct value w that i holds at a locus,
-// m times, every copy of j equal to w adds m.
-void SharingRowsAnyCodes(const std::vector<int32_t>& columns, int32_t N, int32_t A, int32_t L,
-                         CondensedDistances& D) {
-  const double denominator = static_cast<double>(static_cast<int64_t>(A) * A * L);
-  std::vector<uint64_t> s(N);
-  std::vector<int32_t> own(A);
-  for (int32_t i = 0; i + 1 < N; ++i) {
-    std::fill(s.begin() + i + 1, s.end(), uint64_t{0});
-    for (int32_t l = 0; l < L; ++l) {
-      const int32_t* locus = &columns[static_cast<size_t>(l) * A * N];
-      for (int32_t a = 0; a < A; ++a) own[a] = locus[static_cast<size_t>(a) * N + i];
-      for (int32_t a = 0; a < A; ++a) {
-        const int32_t w = own[a];
-        bool seen = false;
-        for (int32_t e = 0; e < a; ++e) seen = seen || own[e] == w;
-        if (seen) continue;
-        uint64_t m = 0;
-        for (int32_t e = a; e < A; ++e) m += own[e] == w;
-        for (int32_t b = 0; b < A; ++b) {
-          const int32_t* column = locus + static_cast<size_t>(b) * N;
-          for (int32_t j = i + 1; j < N; ++j) s[j] += column[j] == w ? m : 0;
-        }
-      }
-    }
-    WriteSharingRow(s, N, i, denominator, D);
-  }
-}
-
-void SharingDistances(const GenotypeTable& X, int32_t N, int32_t A, int32_t L,
-                      CondensedDistances& D) {
-  std::vector<int32_t> codes;
-  const int32_t largest = CodeColumns(X, N, A, L, codes);
-  if (largest > 256 || A < 1 || A > 4) {
-    SharingRowsAnyCodes(codes, N, A, L, D);
-  } else if (A == 1) {
-    SharingRowsByteCodes<1>(codes, N, L, D);
-  } else if (A == 2) {
-    SharingRowsByteCodes<2>(codes, N, L, D);
-  } else if (A == 3) {
-    SharingRowsByteCodes<3>(codes, N, L, D);
-  } else {
-    SharingRowsByteCodes<4>(codes, N, L, D);
-  }
-}
-
-// ---------------------------------------------------------------------------------------
-// Euclidean dissimilarity. Per pair the squares are summed with a outer and l inner; the
-// loop runs over j innermost, each j keeping its own sum in that order. Differences and
-// squares are exact 64-bit integers (|difference| < 2^32, so the square fits unsigned).
-void EuclideanDistances(const GenotypeTable& X, int32_t N, int32_t A, int32_t L,
-                        CondensedDistances& D) {
-  std::vector<int32_t> columns(static_cast<size_t>(N) * A * L);
-  std::vector<int32_t> values(L);
-  for (int32_t n = 0; n < N; ++n)
-    for (int32_t a = 0; a < A; ++a) {
-      DecodeGenotypeRow(X, n, a, values.data());
-      for (int32_t l = 0; l < L; ++l) columns[(static_cast<size_t>(a) * L + l) * N + n] = values[l];
-    }
-  std::vector<double> sum(N);
-  for (int32_t i = 0; i + 1 < N; ++i) {
-    std::fill(sum.begin() + i + 1, sum.end(), 0.0);
-    for (int32_t a = 0; a < A; ++a) {
-      for (int32_t l = 0; l < L; ++l) {
-        const int32_t* column = &columns[(static_cast<size_t>(a) * L + l) * N];
-        const int64_t own = column[i];
-        for (int32_t j = i + 1; j < N; ++j) {
-          const int64_t difference = column[j] - own;
-          const uint64_t size = static_cast<uint64_t>(difference < 0 ? -difference : difference);
-          sum[j] += static_cast<double>(size * size);
-        }
-      }
-    }
-    double* row = D.data() + RowStart(N, i);
-    for (int32_t j = i + 1; j < N; ++j) row[j - i - 1] = std::sqrt(sum[j]);
-  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -439,22 +241,6 @@ void HClusteringEngine(int32_t N, CondensedDistances& D, int32_t method, std::ve
     }
     st.size[d] += st.size[c];
   }
-}
-
-CondensedDistances HClusteringDistance(const GenotypeTable& X, bool sharingDistance,
-                                       int32_t threads) {
-  (void)threads;
-  const int32_t N = X.N;
-  if (N <= 0) return {};
-  const int32_t A = X.A;
-  const int32_t L = X.L;
-  CondensedDistances D = MakeCondensedDistances(N);
-  if (sharingDistance) {
-    SharingDistances(X, N, A, L, D);
-  } else {
-    EuclideanDistances(X, N, A, L, D);
-  }
-  return D;
 }
 
 std::vector<int32_t> HClusteringCut(const std::vector<int32_t>& kept,

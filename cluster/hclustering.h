@@ -62,6 +62,10 @@ CondensedDistances MakeCondensedDistances(int32_t N);
 CondensedDistances HClusteringDistance(const GenotypeTable& X, bool sharingDistance,
                                        int32_t threads = 1);
 
+// The allele-sharing kind of HClusteringDistance counted without the AVX2 kernels that the
+// processor may offer (the same bits; for comparing the two).
+CondensedDistances PortableSharingDistance(const GenotypeTable& X, int32_t threads = 1);
+
 // Merges the N items one pair at a time, always the closest live pair, until one cluster is
 // left; D is updated in place by LinkageUpdate. Merge t joins kept[t] (the smaller index,
 // which names the merged cluster from then on) and absorbed[t] (retired). Among equal
