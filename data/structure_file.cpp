@@ -124,7 +124,7 @@ void ReadStructureText(const std::string& path, std::string_view text, const Rea
 
   std::set<int32_t> missing;
   for (int32_t l = 0; l < L; ++l) {
-    if (layout.zeroIsMissing) data.X.missingValue[l] = 0;
+    if (lowest[l] == kZeroMissing) data.X.missingValue[l] = 0;
     if (lowest[l] < 0) missing.insert(lowest[l] == kZeroMissing ? 0 : lowest[l]);
   }
   data.locusNames = layout.locusNames;

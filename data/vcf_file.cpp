@@ -59,7 +59,7 @@ std::string RecordProblems(int errcode) {
   for (const auto& [bit, what] : kProblems) {
     if (errcode & bit) text += (text.empty() ? "" : ", ") + std::string(what);
   }
-  return text.empty() ? "a record htslib could not read" : text;
+  return text.empty() ? "a record htslib could not read (the file may be cut short)" : text;
 }
 
 // "record 12 (chr1:1234)"
@@ -108,10 +108,6 @@ void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyDat
   }
   const int32_t N = bcf_hdr_nsamples(hdr.get());
   if (N <= 0) FailInput(path, "header", "expected sample columns after FORMAT, found none");
-  const int gtId = bcf_hdr_id2int(hdr.get(), BCF_DT_ID, "GT");
-  if (gtId < 0 || !bcf_hdr_idinfo_exists(hdr.get(), BCF_HL_FMT, gtId)) {
-    FailInput(path, "header", "expected a FORMAT field GT (the genotypes), found none");
-  }
 
   std::unique_ptr<bcf1_t, RecordFreer> rec(bcf_init());
   GenotypeBuffer gt;
@@ -131,7 +127,9 @@ void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyDat
   for (int64_t record = 1;; ++record) {
     const int status = bcf_read(fp.get(), hdr.get(), rec.get());
     if (status == -1) break;
-    if (status < -1 || rec->errcode != 0) {
+    // A contig or tag the header does not define is added by htslib, as bcftools does;
+    // every other problem ends the read.
+    if (status < -1 || (rec->errcode & ~(BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF)) != 0) {
       FailInput(path, RecordAt(record),
                 "expected a VCF record, found " + RecordProblems(rec->errcode));
     }
@@ -143,8 +141,8 @@ void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyDat
     const int32_t* gtRaw = gt.values;
     if (got < 0) {
       FailInput(path, RecordPlace(record, hdr.get(), rec.get()),
-                got == -3 ? "expected a GT field (genotypes), the record has none"
-                          : "expected a GT field (genotypes), htslib could not read it");
+                got == -2 ? "expected a GT field (genotypes), htslib could not read it"
+                          : "expected a GT field (genotypes), the record has none");
     }
     const int32_t width = got / N;  // entries per sample
     const int32_t nAllele = rec->n_allele;

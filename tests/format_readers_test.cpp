@@ -96,9 +96,12 @@ TEST_F(FormatReaders, Vcf) {
             "VCF: 3 individuals, 3 loci (1 multi-allelic), diploid, partly phased, 27.8% of "
             "copies missing");
 
-  // Haploid calls read as one copy each.
+  // Haploid calls read as one copy each; a header that defines neither the contig nor GT
+  // reads as htslib and bcftools take it.
   const StudyRead haploid =
-      ReadInProcess(Write("h.vcf", header + "1\t10\trs1\tA\tG\t.\t.\t.\tGT\t0\t1\t.\n"));
+      ReadInProcess(Write("h.vcf",
+                          "##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\t"
+                          "FORMAT\ts1\ts2\ts3\n1\t10\trs1\tA\tG\t.\t.\t.\tGT\t0\t1\t.\n"));
   ASSERT_TRUE(haploid.ok) << haploid.err;
   EXPECT_EQ(TableText(haploid.data), "s1 - | 1\ns2 - | 3\ns3 - | -9\n");
 }
@@ -286,8 +289,8 @@ TEST_F(FormatReaders, BadInputsEndWithOneLine) {
              "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts1\n"
              "1\t5\t.\tA\tC\t.\t.\t.\tDP\t4\n"),
        "emclade-sweep: " + d +
-           "nogt.vcf: header: expected a FORMAT field GT (the genotypes), "
-           "found none"},
+           "nogt.vcf: record 1 (1:5): expected a GT field (genotypes), the record "
+           "has none"},
       {"a VCF record without GT",
        Write("recgt.vcf", vcfHeader + "1\t5\t.\tA\tC\t.\t.\t.\tGT\t0/1\t1/1\n"
                                       "1\t6\t.\tA\tC\t.\t.\t.\tDP\t3\t4\n"),
