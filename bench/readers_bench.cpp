@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "data/bed_tile.h"
 #include "data/structure_layout.h"
 #include "data/study_input.h"
 #include "data/text_lines.h"
@@ -187,3 +188,38 @@ BENCHMARK(BM_BcftoolsViewOu2000x50000)
     ->UseManualTime();
 BENCHMARK(BM_DetectStructureLayout)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadStructureWhole)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+namespace {
+
+// The tile coder alone on 512 loci x 20,000 individuals held in cache-sized pieces: the
+// compute part of the .bed read, per instruction set.
+void BM_CodeBedTiles(benchmark::State& state) {
+  const BedTileCode code = static_cast<BedTileCode>(state.range(0));
+  if (!BedTileCodeAvailable(code)) {
+    state.SkipWithError("not on this machine");
+    return;
+  }
+  constexpr int32_t N = 20000, loci = 512;
+  constexpr size_t B = N / 4;
+  std::vector<uint8_t> bytes(loci * B + 32);
+  std::mt19937_64 bits(1);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(bits());
+  BedTileMasks masks;
+  for (int32_t i = 0; i < 32; ++i)
+    SetBedLocusKind(masks, i, i % 3 ? BedLocusKind::kTwo : BedLocusKind::kSwapped);
+  std::vector<uint64_t> rows(static_cast<size_t>(2) * N * 16);
+  for (auto _ : state) {
+    for (int32_t g = 0; g < (N + 127) / 128; ++g) {
+      for (int32_t t = 0; t < 16; ++t) {
+        CodeBedTiles(bytes.data() + 32 * t * B + 32 * g, B, 32, masks, std::min(128, N - 128 * g),
+                     rows.data() + static_cast<size_t>(256) * g * 16 + t, 16, code);
+      }
+    }
+    benchmark::DoNotOptimize(rows.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(loci * B));
+}
+
+}  // namespace
+
+BENCHMARK(BM_CodeBedTiles)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);

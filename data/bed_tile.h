@@ -29,15 +29,24 @@ void SetBedLocusKind(BedTileMasks& masks, int32_t locus, BedLocusKind kind);
 // in[i]: locus i of the tile, individual j at bits 2j and 2j + 1 (as a .bed stores 32
 // consecutive individuals of one variant in 8 bytes). Writes copy0[j] and copy1[j]: the
 // codes of individual j's copies 0 and 1, locus i at bits 2i and 2i + 1, as the rows of a
-// coded table hold them.
+// coded table hold them. The plain form, one 64-bit word at a time.
 void CodeBedTile(const uint64_t in[32], const BedTileMasks& masks, uint64_t copy0[32],
                  uint64_t copy1[32]);
 
-// Two tiles side by side, 64 individuals: the bytes of locus i (i < loci) start at
-// first + i * stride and 16 are read (loci past `loci` count as empty); copy0[j], copy1[j] as
-// CodeBedTile writes them, for individuals j = 0..63.
-void CodeBedTilePair(const uint8_t* first, size_t stride, int32_t loci, const BedTileMasks& masks,
-                     uint64_t copy0[64], uint64_t copy1[64]);
+// The instructions CodeBedTiles uses: 64-bit words (any machine), SSE2 (two tiles at once,
+// every x86-64) or AVX2 (four tiles at once). All give the same codes.
+enum class BedTileCode { kWords, kSse2, kAvx2 };
+bool BedTileCodeAvailable(BedTileCode code);
+BedTileCode FastestBedTileCode();
+
+// Up to 128 individuals (lanes) of one tile column: the 32-byte run of locus i (i < loci;
+// loci past that count as empty) starts at first + i * stride, individual j at byte j / 4.
+// The codes of individual j go to the row words out[(2j) * rowStride] (copy 0) and
+// out[(2j + 1) * rowStride] (copy 1), for j below lanes. 32 bytes are read from each run
+// whatever lanes is.
+void CodeBedTiles(const uint8_t* first, size_t stride, int32_t loci, const BedTileMasks& masks,
+                  int32_t lanes, uint64_t* out, size_t rowStride,
+                  BedTileCode code = FastestBedTileCode());
 
 // The codes of the two copies of one genotype at a locus of the kind: the literal rule.
 void CodeBedGenotype(uint32_t genotype, BedLocusKind kind, uint32_t& code0, uint32_t& code1);

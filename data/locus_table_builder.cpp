@@ -9,9 +9,19 @@ LocusTableBuilder::LocusTableBuilder(int32_t N, int32_t A)
   table_.N = N;
   table_.A = A;
   stage_.assign(rows_ * kBlockRowWords, 0);
+  word_.assign(rows_, 0);
+}
+
+void LocusTableBuilder::FlushWord() {
+  if (wordAt_ < 0) return;
+  uint64_t* out = stage_.data() + wordAt_;
+  for (size_t r = 0; r < rows_; ++r, out += kBlockRowWords) *out = word_[r];
+  std::fill(word_.begin(), word_.end(), 0);
+  wordAt_ = -1;
 }
 
 void LocusTableBuilder::CloseBlock() {
+  FlushWord();
   LocusBlock& block = table_.blocks.back();
   block.endLocus = table_.L;
   block.rowWords = (bits_ + 63) / 64;
@@ -50,11 +60,12 @@ void LocusTableBuilder::AddLocus(std::vector<int32_t> values, int32_t missingVal
   bits_ = at + w;
 
   // Codes never straddle words (the position is a multiple of the width).
-  uint64_t* word = stage_.data() + (at >> 6);
-  const int shift = at & 63;
-  for (size_t r = 0; r < rows_; ++r, word += kBlockRowWords) {
-    *word |= static_cast<uint64_t>(codes[r]) << shift;
+  if ((at >> 6) != wordAt_) {
+    FlushWord();
+    wordAt_ = at >> 6;
   }
+  const int shift = at & 63;
+  for (size_t r = 0; r < rows_; ++r) word_[r] |= static_cast<uint64_t>(codes[r]) << shift;
 }
 
 void LocusTableBuilder::Finish(GenotypeTable& X) {

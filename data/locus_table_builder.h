@@ -22,11 +22,17 @@ class LocusTableBuilder {
 
  private:
   void CloseBlock();
+  void FlushWord();
 
   int32_t N_, A_;
   size_t rows_;
   GenotypeTable table_;          // loci closed so far, and their layout
   std::vector<uint64_t> stage_;  // the open block: kBlockRowWords words per row
-  int32_t bits_ = 0;             // bits used in the open block's rows
-  bool open_ = false;            // whether a block is open
+  // The word of the open block's rows that the last loci went to, one per row, gathered
+  // here and stored into stage_ once it is complete (one store per row and word rather
+  // than one per row and locus).
+  std::vector<uint64_t> word_;
+  int32_t wordAt_ = -1;  // its index in the rows, -1 when none is open
+  int32_t bits_ = 0;     // bits used in the open block's rows
+  bool open_ = false;    // whether a block is open
 };

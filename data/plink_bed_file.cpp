@@ -90,25 +90,17 @@ struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
 };
 
-// Which genotypes occur among the N of one variant (bytes at snp, 4 genotypes a byte), and
-// how many are missing.
+// Which genotypes occur among those of one variant.
 struct GenotypeCounts {
   bool homozygous1 = false, heterozygous = false, homozygous2 = false;
-  int64_t missing = 0;
 };
 
-// Set bits of a word whose set bits are all at even positions (one per 2-bit lane).
-inline int64_t CountLaneBits(uint64_t x) {
-  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-  return static_cast<int64_t>((x * 0x0101010101010101ull) >> 56);
-}
-
+// Which genotypes occur among the N of one variant (4 a byte at snp). Stops as soon as all
+// three have been seen, which for most variants is within the first few words.
 GenotypeCounts CountGenotypes(const uint8_t* snp, int32_t N) {
   constexpr uint64_t kLow = 0x5555555555555555ull;
   uint64_t any0 = 0, any2 = 0, any3 = 0;
-  int64_t missing = 0;
-  for (int32_t n = 0; n < N; n += 32) {
+  for (int32_t n = 0; n < N && !(any0 && any2 && any3); n += 32) {
     uint64_t word;
     std::memcpy(&word, snp + n / 4, sizeof(word));  // the buffer has room past the end
     const int32_t lanes = std::min(32, N - n);
@@ -117,9 +109,8 @@ GenotypeCounts CountGenotypes(const uint8_t* snp, int32_t N) {
     any0 |= ~lo & ~hi & valid;
     any2 |= ~lo & hi & valid;
     any3 |= lo & hi & valid;
-    missing += CountLaneBits(lo & ~hi & valid);
   }
-  return {any0 != 0, any2 != 0, any3 != 0, missing};
+  return {any0 != 0, any2 != 0, any3 != 0};
 }
 
 // The kind of a locus from its .bim alleles and which of them occur, with its allele values
@@ -255,13 +246,12 @@ void ReadPlinkFileset(const std::string& prefix, const ReaderOptions& options, S
   GenotypeTable& X = data.X;
   data.alleleNames.assign(L, {});
 
-  // One block of variants at a time, each variant's bytes as in the file; 16 bytes of room
-  // after the last, which the word loads of the last individuals may touch.
-  std::vector<uint8_t> buffer(static_cast<size_t>(blockLoci) * B + 16, 0);
+  // One block of variants at a time, each variant's bytes as in the file; 32 bytes of room
+  // after the last, which the loads of the last individuals may touch.
+  std::vector<uint8_t> buffer(static_cast<size_t>(blockLoci) * B + 32, 0);
+  const BedTileCode code = FastestBedTileCode();
   std::vector<BedTileMasks> masks(kBlockRowWords);
   std::vector<BedLocusKind> kinds(blockLoci);
-  std::vector<int64_t> missing(blockLoci);
-  int64_t missingGenotypes = 0;
   for (size_t b = 0; b < X.blocks.size(); ++b) {
     const int32_t first = X.blocks[b].firstLocus;
     const int32_t count = X.blocks[b].endLocus - first;
@@ -278,7 +268,6 @@ void ReadPlinkFileset(const std::string& prefix, const ReaderOptions& options, S
     for (int32_t i = 0; i < count; ++i) {
       const int32_t l = first + i;
       const GenotypeCounts c = CountGenotypes(base + static_cast<size_t>(i) * B, N);
-      missing[i] = c.missing;
       SiteCoding coding;
       kinds[i] = CodeBedLocus(bim.allele1[l], bim.allele2[l], c.homozygous1 || c.heterozygous,
                               c.homozygous2 || c.heterozygous, X.alleleValues[l],
@@ -287,25 +276,18 @@ void ReadPlinkFileset(const std::string& prefix, const ReaderOptions& options, S
     for (BedTileMasks& m : masks) m = BedTileMasks();
     for (int32_t i = 0; i < count; ++i) {
       SetBedLocusKind(masks[i / 32], i % 32, kinds[i]);
-      missingGenotypes += missing[i];
     }
-    // Pairs of tiles, 64 individuals x 32 loci: each thread writes whole rows of its own
+    // Groups of 128 individuals x 32 loci: each thread writes whole rows of its own
     // individuals, so the table is the same for any number of threads.
     const int32_t tiles = X.blocks[b].rowWords;
-    const int32_t pairs = (N + 63) / 64;
+    const int32_t groups = (N + 127) / 128;
 #pragma omp parallel for schedule(static)
-    for (int32_t q = 0; q < pairs; ++q) {
-      uint64_t copy0[64], copy1[64];
-      const int32_t lanes = std::min(64, N - 64 * q);
+    for (int32_t g = 0; g < groups; ++g) {
+      uint64_t* rows = BlockRow(X, static_cast<int32_t>(b), 128 * g, 0);
       for (int32_t t = 0; t < tiles; ++t) {
-        CodeBedTilePair(base + static_cast<size_t>(32 * t) * B + 16 * q, static_cast<size_t>(B),
-                        std::min(32, count - 32 * t), masks[t], copy0, copy1);
-        uint64_t* row = BlockRow(X, static_cast<int32_t>(b), 64 * q, 0) + t;
-        const size_t rowWords = static_cast<size_t>(tiles);
-        for (int32_t j = 0; j < lanes; ++j, row += 2 * rowWords) {
-          row[0] = copy0[j];
-          row[rowWords] = copy1[j];
-        }
+        CodeBedTiles(base + static_cast<size_t>(32 * t) * B + 32 * g, static_cast<size_t>(B),
+                     std::min(32, count - 32 * t), masks[t], std::min(128, N - 128 * g), rows + t,
+                     static_cast<size_t>(tiles), code);
       }
     }
   }
@@ -321,13 +303,9 @@ void ReadPlinkFileset(const std::string& prefix, const ReaderOptions& options, S
   std::vector<std::string> distinct = data.populations;
   std::sort(distinct.begin(), distinct.end());
   distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-  char missingShare[32];
-  std::snprintf(missingShare, sizeof(missingShare), "%.1f%%",
-                100.0 * missingGenotypes / (static_cast<double>(N) * L));
   data.detected =
       "PLINK: " + Counted(N, "individual") + ", " + Counted(L, "locus", "loci") + ", diploid, " +
       (familyIsName
            ? std::string("no populations (family IDs repeat the names)")
-           : Counted(static_cast<int64_t>(distinct.size()), "population") + " (family IDs)") +
-      ", " + missingShare + " of copies missing";
+           : Counted(static_cast<int64_t>(distinct.size()), "population") + " (family IDs)");
 }

@@ -118,6 +118,8 @@ void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyDat
   int64_t multiAllelic = 0, missingCopies = 0;
   bool anyPhased = false, anyUnphased = false;
   std::vector<uint8_t> observed;
+  std::vector<int64_t> uses;
+  std::vector<uint32_t> codeOfIndex;
   std::vector<std::string_view> alleles;
   std::vector<uint32_t> codes;
   SiteCoding coding;
@@ -171,44 +173,78 @@ void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyDat
         for (int64_t i = 0; i < waiting; ++i) builder->AddLocus({}, -9, codes.data());
         data.alleleNames.resize(static_cast<size_t>(waiting));
       }
-      // Which alleles the calls use.
-      observed.assign(static_cast<size_t>(nAllele), 0);
-      for (int32_t s = 0; s < N; ++s) {
-        const int32_t* call = gtRaw + static_cast<size_t>(s) * width;
-        int32_t k = 0;
-        while (k < width && call[k] != bcf_int32_vector_end) ++k;
-        if (k == 1 && bcf_gt_is_missing(call[0])) continue;
-        if (k != A) {
-          FailInput(path, RecordPlace(record, hdr.get(), rec.get()),
-                    "expected " + std::to_string(A) + " alleles per call like record " +
-                        std::to_string(firstShown) + ", sample " + hdr->samples[s] + " has " +
-                        std::to_string(k) + " (every sample and record needs the same ploidy)");
-        }
-        for (int32_t a = 0; a < A; ++a) {
-          if (bcf_gt_is_missing(call[a])) continue;
-          const int32_t index = bcf_gt_allele(call[a]);
-          if (index < 0 || index >= nAllele) {
-            FailInput(path, RecordPlace(record, hdr.get(), rec.get()),
-                      "sample " + std::string(hdr->samples[s]) +
-                          ": expected an allele index below " + std::to_string(nAllele) +
-                          ", found " + std::to_string(index));
+      // How often each allele index occurs (uses[0]: missing copies), from the genotype
+      // values (allele + 1) * 2 + phased; a call shorter than the record's widest ends with
+      // bcf_int32_vector_end.
+      uses.assign(static_cast<size_t>(nAllele) + 1, 0);
+      bool irregular = width != A;
+      for (int32_t sample = 0; sample < N; ++sample) {
+        const int32_t* call = gtRaw + static_cast<size_t>(sample) * width;
+        for (int32_t a = 0; a < width; ++a) {
+          const uint32_t index = static_cast<uint32_t>(call[a]) >> 1;
+          if (call[a] == bcf_int32_vector_end || index > static_cast<uint32_t>(nAllele)) {
+            irregular = true;
+            continue;
           }
-          observed[index] = 1;
+          ++uses[index];
           if (a > 0) (bcf_gt_is_phased(call[a]) ? anyPhased : anyUnphased) = true;
         }
       }
+      if (irregular) {
+        // Calls of other lengths: each a lone "." (all its copies missing) or exactly A
+        // alleles of the record's.
+        std::fill(uses.begin(), uses.end(), 0);
+        for (int32_t sample = 0; sample < N; ++sample) {
+          const int32_t* call = gtRaw + static_cast<size_t>(sample) * width;
+          int32_t k = 0;
+          while (k < width && call[k] != bcf_int32_vector_end) ++k;
+          if (k == 1 && bcf_gt_is_missing(call[0])) {
+            uses[0] += A;
+            continue;
+          }
+          if (k != A) {
+            FailInput(path, RecordPlace(record, hdr.get(), rec.get()),
+                      "expected " + std::to_string(A) + " alleles per call like record " +
+                          std::to_string(firstShown) + ", sample " + hdr->samples[sample] +
+                          " has " + std::to_string(k) +
+                          " (every sample and record needs the same ploidy)");
+          }
+          for (int32_t a = 0; a < A; ++a) {
+            const uint32_t index = static_cast<uint32_t>(call[a]) >> 1;
+            if (index > static_cast<uint32_t>(nAllele)) {
+              FailInput(path, RecordPlace(record, hdr.get(), rec.get()),
+                        "sample " + std::string(hdr->samples[sample]) +
+                            ": expected an allele index below " + std::to_string(nAllele) +
+                            ", found " + std::to_string(static_cast<int64_t>(index) - 1));
+            }
+            ++uses[index];
+          }
+        }
+      }
+      missingCopies += uses[0];
+      observed.assign(static_cast<size_t>(nAllele), 0);
+      for (int32_t i = 0; i < nAllele; ++i) observed[i] = uses[i + 1] > 0;
       alleles.assign(rec->d.allele, rec->d.allele + nAllele);
       CodeSiteAlleles(alleles, observed, coding);
+      // The code of every genotype value's index: J for missing, else the allele's code.
       const uint32_t J = static_cast<uint32_t>(coding.values.size());
-      for (int32_t s = 0; s < N; ++s) {
-        const int32_t* call = gtRaw + static_cast<size_t>(s) * width;
-        uint32_t* out = codes.data() + static_cast<size_t>(s) * A;
-        const bool allMissing =
-            bcf_gt_is_missing(call[0]) && (width == 1 || call[1] == bcf_int32_vector_end);
-        for (int32_t a = 0; a < A; ++a) {
-          const bool missing = allMissing || bcf_gt_is_missing(call[a]);
-          out[a] = missing ? J : static_cast<uint32_t>(coding.codeOf[bcf_gt_allele(call[a])]);
-          missingCopies += missing;
+      codeOfIndex.assign(static_cast<size_t>(nAllele) + 1, J);
+      for (int32_t i = 0; i < nAllele; ++i) {
+        if (observed[i]) codeOfIndex[i + 1] = static_cast<uint32_t>(coding.codeOf[i]);
+      }
+      if (!irregular) {
+        const size_t entries = static_cast<size_t>(N) * A;
+        for (size_t e = 0; e < entries; ++e) {
+          codes[e] = codeOfIndex[static_cast<uint32_t>(gtRaw[e]) >> 1];
+        }
+      } else {
+        for (int32_t sample = 0; sample < N; ++sample) {
+          const int32_t* call = gtRaw + static_cast<size_t>(sample) * width;
+          const bool lone = width == 1 || call[1] == bcf_int32_vector_end;
+          for (int32_t a = 0; a < A; ++a) {
+            codes[static_cast<size_t>(sample) * A + a] =
+                lone && a > 0 ? J : codeOfIndex[static_cast<uint32_t>(call[a]) >> 1];
+          }
         }
       }
       builder->AddLocus(coding.values, -9, codes.data());

@@ -15,41 +15,45 @@ namespace {
 const BedLocusKind kKinds[] = {BedLocusKind::kTwo, BedLocusKind::kSwapped, BedLocusKind::kSingle,
                                BedLocusKind::kNone};
 
-TEST(BedTile, PairAndSingleTileMatchTheGenotypeRule) {
+TEST(BedTile, EveryInstructionSetMatchesTheGenotypeRule) {
   std::mt19937_64 bits(20240611);
-  for (int round = 0; round < 200; ++round) {
-    // 32 loci of 64 individuals: 16 bytes per locus, a stride with bytes in between.
-    const size_t stride = 24;
-    std::vector<uint8_t> bytes(32 * stride + 16);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(bits());
-    const int32_t loci = round % 3 == 0 ? static_cast<int32_t>(bits() % 33) : 32;
-    BedTileMasks masks;
-    BedLocusKind kind[32];
-    for (int32_t i = 0; i < 32; ++i) {
-      kind[i] = i < loci ? kKinds[bits() % 4] : BedLocusKind::kNone;
-      SetBedLocusKind(masks, i, kind[i]);
-    }
-    uint64_t copy0[64], copy1[64];
-    CodeBedTilePair(bytes.data(), stride, loci, masks, copy0, copy1);
-    uint64_t in[32], single0[32], single1[32];
-    for (int32_t i = 0; i < 32; ++i) {
-      in[i] = 0;
-      for (int k = 0; k < 8 && i < loci; ++k) in[i] |= uint64_t{bytes[i * stride + k]} << (8 * k);
-    }
-    CodeBedTile(in, masks, single0, single1);
-    for (int32_t j = 0; j < 64; ++j) {
+  for (const BedTileCode code : {BedTileCode::kWords, BedTileCode::kSse2, BedTileCode::kAvx2}) {
+    if (!BedTileCodeAvailable(code)) continue;
+    for (int round = 0; round < 200; ++round) {
+      // 32 loci of up to 128 individuals: 32 bytes per locus, with bytes in between.
+      const size_t stride = 40;
+      std::vector<uint8_t> bytes(32 * stride + 32);
+      for (uint8_t& b : bytes) b = static_cast<uint8_t>(bits());
+      const int32_t loci = round % 3 == 0 ? static_cast<int32_t>(bits() % 33) : 32;
+      const int32_t lanes = round % 4 == 0 ? 1 + static_cast<int32_t>(bits() % 128) : 128;
+      BedTileMasks masks;
+      BedLocusKind kind[32];
       for (int32_t i = 0; i < 32; ++i) {
-        // Individual j of locus i: byte j / 4, bits 2 (j % 4).
-        const uint32_t genotype = i < loci ? (bytes[i * stride + j / 4] >> (2 * (j % 4))) & 3u : 0u;
-        uint32_t code0 = 0, code1 = 0;
-        CodeBedGenotype(genotype, kind[i], code0, code1);
-        ASSERT_EQ((copy0[j] >> (2 * i)) & 3, code0)
-            << "round " << round << " j " << j << " i " << i;
-        ASSERT_EQ((copy1[j] >> (2 * i)) & 3, code1)
-            << "round " << round << " j " << j << " i " << i;
-        if (j < 32) {
-          ASSERT_EQ((single0[j] >> (2 * i)) & 3, code0);
-          ASSERT_EQ((single1[j] >> (2 * i)) & 3, code1);
+        kind[i] = i < loci ? kKinds[bits() % 4] : BedLocusKind::kNone;
+        SetBedLocusKind(masks, i, kind[i]);
+      }
+      // Rows of 3 words; the tile writes word 1 of the rows of its individuals only.
+      const uint64_t kUntouched = 0x0123456789abcdefull;
+      std::vector<uint64_t> rows(2 * 128 * 3 + 3, kUntouched);
+      CodeBedTiles(bytes.data(), stride, loci, masks, lanes, rows.data() + 1, 3, code);
+      for (int32_t j = 0; j < 128; ++j) {
+        for (int32_t a = 0; a < 2; ++a) {
+          const uint64_t word = rows[(2 * j + a) * 3 + 1];
+          ASSERT_EQ(rows[(2 * j + a) * 3], kUntouched);
+          if (j >= lanes) {
+            ASSERT_EQ(word, kUntouched) << "individual " << j << " past the lanes";
+            continue;
+          }
+          for (int32_t i = 0; i < 32; ++i) {
+            // Individual j of locus i: byte j / 4, bits 2 (j % 4).
+            const uint32_t genotype =
+                i < loci ? (bytes[i * stride + j / 4] >> (2 * (j % 4))) & 3u : 0u;
+            uint32_t code0 = 0, code1 = 0;
+            CodeBedGenotype(genotype, kind[i], code0, code1);
+            ASSERT_EQ((word >> (2 * i)) & 3, a == 0 ? code0 : code1)
+                << "code " << static_cast<int>(code) << ", round " << round << ", individual " << j
+                << ", locus " << i << ", copy " << a;
+          }
         }
       }
     }
