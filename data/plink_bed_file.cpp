@@ -90,19 +90,30 @@ struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
 };
 
+// The .bed file mapped into memory (read through the page cache, no copy).
+struct Mapping {
+  void* at = MAP_FAILED;
+  size_t size = 0;
+  ~Mapping() {
+    if (at != MAP_FAILED) munmap(at, size);
+  }
+};
+
 // Which genotypes occur among those of one variant.
 struct GenotypeCounts {
   bool homozygous1 = false, heterozygous = false, homozygous2 = false;
 };
 
-// Which genotypes occur among the N of one variant (4 a byte at snp). Stops as soon as all
-// three have been seen, which for most variants is within the first few words.
+// Which genotypes occur among the N of one variant (4 a byte at snp, ceil(N / 4) bytes).
+// Stops as soon as all three have been seen, which for most variants is within the first
+// few words.
 GenotypeCounts CountGenotypes(const uint8_t* snp, int32_t N) {
   constexpr uint64_t kLow = 0x5555555555555555ull;
+  const int32_t bytes = (N + 3) / 4;
   uint64_t any0 = 0, any2 = 0, any3 = 0;
   for (int32_t n = 0; n < N && !(any0 && any2 && any3); n += 32) {
-    uint64_t word;
-    std::memcpy(&word, snp + n / 4, sizeof(word));  // the buffer has room past the end
+    uint64_t word = 0;
+    std::memcpy(&word, snp + n / 4, std::min(8, bytes - n / 4));
     const int32_t lanes = std::min(32, N - n);
     const uint64_t valid = lanes == 32 ? kLow : kLow & ((uint64_t{1} << (2 * lanes)) - 1);
     const uint64_t lo = word & kLow, hi = (word >> 1) & kLow;
@@ -246,48 +257,69 @@ void ReadPlinkFileset(const std::string& prefix, const ReaderOptions& options, S
   GenotypeTable& X = data.X;
   data.alleleNames.assign(L, {});
 
-  // One block of variants at a time, each variant's bytes as in the file; 32 bytes of room
-  // after the last, which the loads of the last individuals may touch.
-  std::vector<uint8_t> buffer(static_cast<size_t>(blockLoci) * B + 32, 0);
+  Mapping mapping;
+  mapping.size = static_cast<size_t>(size);
+  mapping.at =
+      mmap(nullptr, mapping.size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fileno(bed.get()), 0);
+  if (mapping.at == MAP_FAILED) {
+    FailInput(bedPath, "",
+              std::string("cannot map the file into memory (") + std::strerror(errno) + ")");
+  }
+  madvise(mapping.at, mapping.size, MADV_SEQUENTIAL);
+  const uint8_t* genotypes = static_cast<const uint8_t*>(mapping.at) + 3;
+
+  // Two passes in one parallel region: the alleles each variant shows (its kind, values and
+  // names), then the codes, in units of 128 individuals x one block. Each unit writes whole
+  // rows of its own individuals, so the table is the same for any number of threads; units
+  // are handed out as threads come free, so a thread the system holds back delays no other.
   const BedTileCode code = FastestBedTileCode();
-  std::vector<BedTileMasks> masks(kBlockRowWords);
-  std::vector<BedLocusKind> kinds(blockLoci);
-  for (size_t b = 0; b < X.blocks.size(); ++b) {
-    const int32_t first = X.blocks[b].firstLocus;
-    const int32_t count = X.blocks[b].endLocus - first;
-    const size_t bytes = static_cast<size_t>(count) * B;
-    if (std::fread(buffer.data(), 1, bytes, bed.get()) != bytes) {
-      FailInput(bedPath, ByteAt(3 + static_cast<int64_t>(first) * B),
-                "expected the genotypes of variant " + std::to_string(first + 1) +
-                    ", the file could not be read");
+  const int32_t tileCount = (L + 31) / 32;
+  const int32_t groups = (N + 127) / 128;
+  const int64_t units = static_cast<int64_t>(X.blocks.size()) * groups;
+  std::vector<BedTileMasks> masks(tileCount);
+#pragma omp parallel
+  {
+    SiteCoding coding;
+#pragma omp for schedule(dynamic, 16)
+    for (int32_t tile = 0; tile < tileCount; ++tile) {
+      BedTileMasks m;
+      for (int32_t l = 32 * tile; l < std::min(L, 32 * tile + 32); ++l) {
+        const GenotypeCounts c = CountGenotypes(genotypes + static_cast<size_t>(l) * B, N);
+        SetBedLocusKind(
+            m, l % 32,
+            CodeBedLocus(bim.allele1[l], bim.allele2[l], c.homozygous1 || c.heterozygous,
+                         c.homozygous2 || c.heterozygous, X.alleleValues[l], data.alleleNames[l],
+                         coding));
+      }
+      masks[tile] = m;
     }
-    std::fill(buffer.begin() + bytes, buffer.end(), 0);
-    const uint8_t* base = buffer.data();
-    // Which alleles every variant shows: its kind, values and names.
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 0; i < count; ++i) {
-      const int32_t l = first + i;
-      const GenotypeCounts c = CountGenotypes(base + static_cast<size_t>(i) * B, N);
-      SiteCoding coding;
-      kinds[i] = CodeBedLocus(bim.allele1[l], bim.allele2[l], c.homozygous1 || c.heterozygous,
-                              c.homozygous2 || c.heterozygous, X.alleleValues[l],
-                              data.alleleNames[l], coding);
-    }
-    for (BedTileMasks& m : masks) m = BedTileMasks();
-    for (int32_t i = 0; i < count; ++i) {
-      SetBedLocusKind(masks[i / 32], i % 32, kinds[i]);
-    }
-    // Groups of 128 individuals x 32 loci: each thread writes whole rows of its own
-    // individuals, so the table is the same for any number of threads.
-    const int32_t tiles = X.blocks[b].rowWords;
-    const int32_t groups = (N + 127) / 128;
-#pragma omp parallel for schedule(static)
-    for (int32_t g = 0; g < groups; ++g) {
-      uint64_t* rows = BlockRow(X, static_cast<int32_t>(b), 128 * g, 0);
-      for (int32_t t = 0; t < tiles; ++t) {
-        CodeBedTiles(base + static_cast<size_t>(32 * t) * B + 32 * g, static_cast<size_t>(B),
-                     std::min(32, count - 32 * t), masks[t], std::min(128, N - 128 * g), rows + t,
-                     static_cast<size_t>(tiles), code);
+    // The last individuals' 32-byte runs may pass the end of a variant's bytes (and of the
+    // file): those are copied into a padded buffer first.
+    std::vector<uint8_t> padded(32 * 32, 0);
+#pragma omp for schedule(dynamic, 4)
+    for (int64_t unit = 0; unit < units; ++unit) {
+      const int32_t b = static_cast<int32_t>(unit / groups);
+      const int32_t g = static_cast<int32_t>(unit % groups);
+      const LocusBlock& block = X.blocks[b];
+      uint64_t* rows = BlockRow(X, b, 128 * g, 0);
+      const int32_t lanes = std::min(128, N - 128 * g);
+      const int64_t offset = 32 * static_cast<int64_t>(g);
+      for (int32_t t = 0; t < block.rowWords; ++t) {
+        const int32_t first = block.firstLocus + 32 * t;
+        const int32_t loci = std::min(32, L - first);
+        const uint8_t* runs = genotypes + static_cast<size_t>(first) * B + offset;
+        size_t stride = static_cast<size_t>(B);
+        if (offset + 32 > B) {
+          std::fill(padded.begin(), padded.end(), 0);
+          for (int32_t i = 0; i < loci; ++i) {
+            std::memcpy(padded.data() + 32 * i, runs + static_cast<size_t>(i) * B,
+                        static_cast<size_t>(B - offset));
+          }
+          runs = padded.data();
+          stride = 32;
+        }
+        CodeBedTiles(runs, stride, loci, masks[first / 32], lanes, rows + t,
+                     static_cast<size_t>(block.rowWords), code);
       }
     }
   }
