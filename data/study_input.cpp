@@ -67,8 +67,12 @@ StudyData ReadStudyInput(const std::string& path, const ReaderOptions& options) 
       FailInput(path, "", std::string("cannot open the file (") + std::strerror(errno) + ")");
     }
   } else if (S_ISDIR(info.st_mode)) {
-    FailInput(path, "",
-              "a folder, expected a genotype file (STRUCTURE, GENEPOP, VCF, BCF or PLINK .bed)");
+    // A folder named like the prefix of a fileset beside it names the fileset.
+    plinkPrefix = PlinkFilesetPrefix(path);
+    if (plinkPrefix.empty()) {
+      FailInput(path, "",
+                "a folder, expected a genotype file (STRUCTURE, GENEPOP, VCF, BCF or PLINK .bed)");
+    }
   } else if (EndsWith(path, ".bed") || EndsWith(path, ".bim") || EndsWith(path, ".fam")) {
     plinkPrefix = PlinkFilesetPrefix(path);
     if (plinkPrefix.empty()) {

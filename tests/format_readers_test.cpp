@@ -324,6 +324,12 @@ TEST_F(FormatReaders, BadInputsEndWithOneLine) {
        "emclade-sweep: " + d + "none.str: cannot open the file (No such file or directory)"},
   };
   for (const Bad& c : cases) EXPECT_EQ(ErrorOf(c.path), c.line + "\n") << c.name;
+  ReaderOptions headerRows;
+  headerRows.headerRows = 1;
+  EXPECT_EQ(ErrorOf(d + "recgt.vcf", headerRows),
+            "emclade-sweep: " + d +
+                "recgt.vcf: --header-rows applies to STRUCTURE text, found a "
+                "VCF/BCF file\n");
 }
 
 TEST_F(FormatReaders, ClassicCommandSaysItsInputIsAFolder) {
