@@ -1,5 +1,7 @@
 #include "data/genotype_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -356,6 +358,11 @@ bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X
   if (X.N <= 0) FailRun("Uninitialized X - LoadGenotypeDataFromStructureFile");
   FilePtr file(std::fopen(path.c_str(), "r"));
   if (!file) FailRun("Cannot open file " + path + " - LoadGenotypeDataToStructureFile");
+  // A folder opens, but reads as an empty file: say what it is.
+  struct stat info;
+  if (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
+    FailRun("Cannot open file " + path + ": it is a folder - LoadGenotypeDataToStructureFile");
+  }
   X = GenotypeTable();  // rebuilt from the file below
   AlleleCoder coder(N, A, L, "LoadGenotypeDataFromStructureFile");
 

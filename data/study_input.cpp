@@ -1,45 +1,116 @@
 #include "data/study_input.h"
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "data/allele_coding.h"
-#include "data/messages.h"
+#include <cerrno>
+#include <cstring>
+#include <string_view>
 
-// A first reader: a plain file of values, one row per allele copy, ploidy from the options
-// (default 2). The format readers replace it.
-StudyData ReadStudyInput(const std::string& path, const ReaderOptions& options) {
-  std::ifstream in(path);
-  if (!in) FailRun("emclade-sweep: " + path + ": cannot open the file");
-  const int32_t A = options.ploidy > 0 ? options.ploidy : 2;
-  std::vector<std::vector<int32_t>> rows;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream tokens(line);
-    std::vector<int32_t> row;
-    int32_t v = 0;
-    while (tokens >> v) row.push_back(v);
-    if (!row.empty()) rows.push_back(row);
-  }
-  if (rows.empty() || rows.size() % A != 0) {
-    FailRun("emclade-sweep: " + path + ": expected a multiple of " + std::to_string(A) + " rows");
-  }
-  const int32_t N = static_cast<int32_t>(rows.size()) / A;
-  const int32_t L = static_cast<int32_t>(rows[0].size());
-  AlleleCoder coder(N, A, L, "emclade-sweep");
-  for (size_t r = 0; r < rows.size(); ++r) {
-    if (static_cast<int32_t>(rows[r].size()) != L) {
-      FailRun("emclade-sweep: " + path + ": line " + std::to_string(r + 1) + ": expected " +
-              std::to_string(L) + " values");
+#include "data/genepop_file.h"
+#include "data/input_messages.h"
+#include "data/plink_bed_file.h"
+#include "data/populations_file.h"
+#include "data/structure_file.h"
+#include "data/text_lines.h"
+#include "data/vcf_file.h"
+
+namespace {
+
+bool EndsWith(const std::string& text, std::string_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The first bytes of path (fewer when the file is shorter).
+std::string FirstBytes(const std::string& path, size_t count) {
+  std::string bytes(count, '\0');
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0)
+    FailInput(path, "", std::string("cannot open the file (") + std::strerror(errno) + ")");
+  ssize_t got = 0;
+  do {
+    got = read(fd, bytes.data(), count);
+  } while (got < 0 && errno == EINTR);
+  close(fd);
+  bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return bytes;
+}
+
+// The STRUCTURE options are refused for the formats that have no use for them.
+void RefuseStructureOptions(const std::string& path, const ReaderOptions& options,
+                            const std::string& format) {
+  const std::pair<bool, const char*> given[] = {
+      {options.headerRows >= 0, "--header-rows"},
+      {options.labelColumns >= 0, "--label-columns"},
+      {options.populationColumn >= 0, "--population-column"},
+      {options.oneRowPerIndividual >= 0, "--one-row-per-individual"},
+  };
+  for (const auto& [set, name] : given) {
+    if (set) {
+      FailInput(path, "",
+                std::string(name) + " applies to STRUCTURE text, found a " + format + " file");
     }
-    std::copy(rows[r].begin(), rows[r].end(), coder.Row());
-    coder.AddRow();
   }
+}
+
+}  // namespace
+
+StudyData ReadStudyInput(const std::string& path, const ReaderOptions& options) {
   StudyData data;
-  coder.Finish(data.X);
-  for (int32_t n = 0; n < N; ++n) data.names.push_back(std::to_string(n + 1));
-  for (int32_t l = 0; l < L; ++l) data.locusNames.push_back("locus" + std::to_string(l + 1));
-  data.format = "STRUCTURE";
-  data.detected = std::to_string(N) + " individuals, " + std::to_string(L) + " loci";
+  struct stat info;
+  std::string plinkPrefix;
+  if (stat(path.c_str(), &info) != 0) {
+    // Not a file: perhaps the common prefix of a PLINK fileset.
+    plinkPrefix = PlinkFilesetPrefix(path);
+    if (plinkPrefix.empty()) {
+      FailInput(path, "", std::string("cannot open the file (") + std::strerror(errno) + ")");
+    }
+  } else if (S_ISDIR(info.st_mode)) {
+    // A folder named like the prefix of a fileset beside it names the fileset.
+    plinkPrefix = PlinkFilesetPrefix(path);
+    if (plinkPrefix.empty()) {
+      FailInput(path, "",
+                "a folder, expected a genotype file (STRUCTURE, GENEPOP, VCF, BCF or PLINK .bed)");
+    }
+  } else if (EndsWith(path, ".bed") || EndsWith(path, ".bim") || EndsWith(path, ".fam")) {
+    plinkPrefix = PlinkFilesetPrefix(path);
+    if (plinkPrefix.empty()) {
+      FailInput(path, "",
+                "expected the .bed of a PLINK fileset beside it (" +
+                    path.substr(0, path.size() - 4) + ".bed), found none");
+    }
+  }
+
+  if (!plinkPrefix.empty()) {
+    RefuseStructureOptions(path, options, "PLINK");
+    ReadPlinkFileset(plinkPrefix, options, data);
+  } else {
+    const std::string head = FirstBytes(path, 16);
+    const bool plinkMagic = head.size() >= 2 && head[0] == '\x6c' && head[1] == '\x1b';
+    const bool compressed = head.size() >= 2 && head[0] == '\x1f' && head[1] == '\x8b';
+    const bool variants = compressed || head.compare(0, 4, "BCF\x02") == 0 ||
+                          head.compare(0, 16, "##fileformat=VCF") == 0;
+    if (plinkMagic) {
+      FailInput(path, ByteAt(0),
+                "a PLINK .bed by its first bytes: name it <prefix>.bed beside <prefix>.bim and "
+                "<prefix>.fam");
+    } else if (variants) {
+      RefuseStructureOptions(path, options, "VCF/BCF");
+      ReadVcfFile(path, options, data);
+    } else {
+      const std::string text = ReadWholeFile(path);
+      if (EndsWith(path, ".gen") || EndsWith(path, ".genepop") || LooksLikeGenepop(text)) {
+        RefuseStructureOptions(path, options, "GENEPOP");
+        ReadGenepopText(path, text, options, data);
+      } else {
+        ReadStructureText(path, text, options, data);
+      }
+    }
+  }
+
+  if (!options.populationsFile.empty()) {
+    ApplyPopulationsText(options.populationsFile, ReadWholeFile(options.populationsFile), data);
+  }
   return data;
 }
