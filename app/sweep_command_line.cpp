@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -91,54 +92,60 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   app.get_formatter()->column_width(34);
   app.add_option("INPUT", settings.inputPath,
                  "genotype file (STRUCTURE, GENEPOP, VCF/BCF or PLINK)")
-      ->required();
-  app.add_option("--k", clusterText, "the K to run: 3, 2-10, 2,4,6 (default 1-10)");
-  app.add_option("--replicates", settings.replicates, "runs of every K, each from its own seed")
-      ->check(CLI::Range(1, 100000))
-      ->capture_default_str();
-  app.add_option("--seed", settings.seed, "seed from which every run's seed is derived")
-      ->capture_default_str();
-  app.add_option("--threads", settings.threads, "threads (default: every core)")
-      ->check(CLI::Range(1, 4096));
-  app.add_option("--start", settings.start, "how a run starts: " + StartNames())
-      ->capture_default_str();
-  app.add_option("--max-iterations", settings.maxIterations, "EM iterations at most per run")
-      ->check(CLI::Range(1, 100000000))
-      ->capture_default_str();
+      ->required()
+      ->type_name("FILE");
+  app.add_option("--k", clusterText, "the K to run: 3, 2-10 or 2,4,6 (default 1-10)")
+      ->type_name("LIST");
+  app.add_option("--replicates", settings.replicates,
+                 "runs of every K, each from its own seed (default 10)")
+      ->type_name("N");
+  app.add_option("--seed", settings.seed, "seed from which every run's seed is derived (default 1)")
+      ->type_name("N");
+  app.add_option("--threads", settings.threads, "threads (default: every core)")->type_name("N");
+  app.add_option("--start", settings.start, "how a run starts: " + StartNames() + " (default ward)")
+      ->type_name("NAME");
+  app.add_option("--max-iterations", settings.maxIterations,
+                 "EM iterations at most per run (default 10000)")
+      ->type_name("N");
   app.add_option("--tolerance", settings.tolerance,
-                 "a run stops when an iteration raises the log-likelihood by less than this "
-                 "(0: every iteration runs)")
-      ->check(CLI::Range(0.0, 1e300))
-      ->capture_default_str();
-  app.add_option("--out", settings.outDir,
-                 "folder of the results (default: INPUT's stem + .sweep)");
-  const char* reader = "Reading the input";
+                 "a run stops after an iteration that raises the log-likelihood by less than X "
+                 "(default 1e-4; 0: every iteration runs)")
+      ->type_name("X");
+  app.add_option("--out", settings.outDir, "folder of the results (default: INPUT's stem + .sweep)")
+      ->type_name("DIR");
+  const char* reader = "Reading the input (detected from the file when not given)";
   app.add_option("--header-rows", settings.reader.headerRows,
                  "STRUCTURE: rows before the first record")
-      ->check(CLI::Range(0, 1 << 30))
+      ->type_name("N")
       ->group(reader);
   app.add_option("--label-columns", settings.reader.labelColumns,
                  "STRUCTURE: label columns in front of the values")
-      ->check(CLI::Range(0, 1 << 20))
+      ->type_name("N")
       ->group(reader);
   app.add_option("--population-column", settings.reader.populationColumn,
                  "STRUCTURE: the label column (from 1) that names the population")
-      ->check(CLI::Range(1, 1 << 20))
+      ->type_name("N")
       ->group(reader);
   app.add_option("--ploidy", settings.reader.ploidy, "copies per individual and locus")
-      ->check(CLI::Range(1, 64))
+      ->type_name("N")
       ->group(reader);
   app.add_flag("--one-row-per-individual", oneRowPerIndividual,
                "STRUCTURE: every copy of an individual on one row")
       ->group(reader);
   app.add_option("--populations", settings.reader.populationsFile,
                  "file of two tab-separated columns: individual name, population")
+      ->type_name("FILE")
       ->group(reader);
+  app.footer(
+      "Example: emclade-sweep study.str --k 1-8 --replicates 10 --out study.sweep\n"
+      "Results: summary.tsv (model choice), runs.tsv, Q/, best/, individuals.tsv, pong/, clumpp/.");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
+    std::string text = app.help();
+    if (text.empty() || text.back() != '\n') text += '\n';
+    std::cout << text;
     EndRun(0);
   } catch (const CLI::CallForVersion& e) {
     std::cout << e.what() << std::endl;
@@ -147,6 +154,34 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
     FailRun(std::string("emclade-sweep: ") + e.what() + " (see emclade-sweep --help)");
   }
 
+  // Every value in one place, each against what it may be; a reader option left at -1 was not
+  // given and stays for the reader to detect.
+  struct Bound {
+    const char* option;
+    int64_t value, least, most;
+    bool readerOption;
+  };
+  const Bound bounds[] = {
+      {"--replicates", settings.replicates, 1, 100000, false},
+      {"--threads", settings.threads, 1, 4096, false},
+      {"--max-iterations", settings.maxIterations, 1, 100000000, false},
+      {"--header-rows", settings.reader.headerRows, 0, int64_t{1} << 30, true},
+      {"--label-columns", settings.reader.labelColumns, 0, int64_t{1} << 20, true},
+      {"--population-column", settings.reader.populationColumn, 1, int64_t{1} << 20, true},
+      {"--ploidy", settings.reader.ploidy, 1, 64, true},
+  };
+  for (const Bound& b : bounds) {
+    if (b.readerOption && b.value == -1) continue;
+    if (b.value < b.least || b.value > b.most) {
+      FailRun(std::string("emclade-sweep: ") + b.option + ": expected a whole number from " +
+              std::to_string(b.least) + " to " + std::to_string(b.most) + ", got " +
+              std::to_string(b.value));
+    }
+  }
+  if (!(settings.tolerance >= 0.0) || std::isinf(settings.tolerance)) {
+    FailRun("emclade-sweep: --tolerance: expected 0 or a positive number, got " +
+            std::to_string(settings.tolerance));
+  }
   std::string why;
   if (!ParseClusterCounts(clusterText, settings.clusterCounts, why)) {
     FailRun("emclade-sweep: --k: " + why);
