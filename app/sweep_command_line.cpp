@@ -113,6 +113,7 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
       ->type_name("X");
   app.add_option("--out", settings.outDir, "folder of the results (default: INPUT's stem + .sweep)")
       ->type_name("DIR");
+  app.add_flag("--quiet", settings.quiet, "no progress lines on standard error");
   const char* reader = "Reading the input (detected from the file when not given)";
   app.add_option("--header-rows", settings.reader.headerRows,
                  "STRUCTURE: rows before the first record")

@@ -85,9 +85,9 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
       const size_t i = finished.front();
       finished.pop_front();
       ++counted;
-      CountFinishedRun(progress, runs[i]);
+      if (!settings.quiet) CountFinishedRun(progress, runs[i]);
     }
-    if (finished.empty()) RedrawProgress(progress);
+    if (!settings.quiet) RedrawProgress(progress);
   }
   lock.unlock();
   for (std::thread& worker : workers) worker.join();

@@ -24,6 +24,7 @@ struct SweepSettings {
   int32_t maxIterations = 10000;
   double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
   std::string outDir;
+  bool quiet = false;       // no progress lines
   std::string commandLine;  // the command as given, for the report
 };
 

@@ -115,7 +115,9 @@ StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data, const
 int RunSweepCommand(const SweepSettings& settings) {
   const auto began = std::chrono::steady_clock::now();
   const StudyData data = ReadStudyInput(settings.inputPath, settings.reader);
-  std::cerr << "emclade-sweep: " << settings.inputPath << ": " << data.detected << std::endl;
+  if (!settings.quiet) {
+    std::cerr << "emclade-sweep: " << settings.inputPath << ": " << data.detected << std::endl;
+  }
   // The folder before the work, so that a folder that cannot be made costs no runs.
   std::error_code error;
   std::filesystem::create_directories(settings.outDir, error);

@@ -41,5 +41,6 @@ SweepSettings TestSettings(const std::vector<int32_t>& clusterCounts, int32_t re
   settings.replicates = replicates;
   settings.seed = 7;
   settings.threads = 1;
+  settings.quiet = true;
   return settings;
 }
