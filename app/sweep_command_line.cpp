@@ -80,7 +80,7 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   SweepSettings settings;
   const unsigned cores = std::thread::hardware_concurrency();
   settings.threads = cores > 0 ? static_cast<int32_t>(cores) : 1;
-  std::string clusterText = "1-10";
+  std::string clusterText;
   bool oneRowPerIndividual = false;
 
   CLI::App app{
@@ -94,7 +94,7 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
                  "genotype file (STRUCTURE, GENEPOP, VCF/BCF or PLINK)")
       ->required()
       ->type_name("FILE");
-  app.add_option("--k", clusterText, "the K to run: 3, 2-10 or 2,4,6 (default 1-10)")
+  app.add_option("--k", clusterText, "the K to run: 3, 2-10 or 2,4,6 (default 1-10, at most the individuals)")
       ->type_name("LIST");
   app.add_option("--replicates", settings.replicates,
                  "runs of every K, each from its own seed (default 10)")
@@ -184,6 +184,8 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
             std::to_string(settings.tolerance));
   }
   std::string why;
+  settings.clusterCountsGiven = !clusterText.empty();
+  if (!settings.clusterCountsGiven) clusterText = "1-10";
   if (!ParseClusterCounts(clusterText, settings.clusterCounts, why)) {
     FailRun("emclade-sweep: --k: " + why);
   }

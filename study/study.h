@@ -17,6 +17,7 @@ struct SweepSettings {
   std::string inputPath;
   ReaderOptions reader;
   std::vector<int32_t> clusterCounts;  // the K of the sweep, ascending, distinct
+  bool clusterCountsGiven = true;      // false: the default range, cut at the individuals
   int32_t replicates = 10;
   uint64_t seed = 1;
   int32_t threads = 1;  // 1 or more; the results do not depend on it

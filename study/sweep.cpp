@@ -126,10 +126,17 @@ int RunSweepCommand(const SweepSettings& settings) {
     FailRun("emclade-sweep: " + settings.outDir + ": cannot write to this folder" +
             (error ? " (" + error.message() + ")" : std::string()));
   }
-  const StudyRecord study = RunStudy(settings, data, nullptr, isatty(STDERR_FILENO) == 1);
-  WriteStudyFiles(study, settings.outDir);
+  SweepSettings asked = settings;
+  if (!asked.clusterCountsGiven) {
+    // The default range stops at the number of individuals.
+    while (asked.clusterCounts.size() > 1 && asked.clusterCounts.back() > data.X.N) {
+      asked.clusterCounts.pop_back();
+    }
+  }
+  const StudyRecord study = RunStudy(asked, data, nullptr, isatty(STDERR_FILENO) == 1);
+  WriteStudyFiles(study, asked.outDir);
   std::cout << "emclade-sweep: " << study.runs.size() << " runs (K "
-            << DescribeClusterCounts(settings.clusterCounts) << ", " << settings.replicates
+            << DescribeClusterCounts(asked.clusterCounts) << ", " << settings.replicates
             << " replicates) in " << FormatDuration(SecondsSince(began))
             << "; lowest BIC at K = " << study.chosenK << "; results in " << settings.outDir << "/"
             << std::endl;

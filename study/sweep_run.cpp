@@ -39,6 +39,7 @@ RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int
       break;
     }
   }
+  run.history.shrink_to_fit();
   run.iterations = static_cast<int32_t>(run.history.size());
   run.loglik = run.history.empty() ? 0.0 : run.history.back();
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();

@@ -2,6 +2,7 @@
 // by hand, and the program as a user runs it (options, errors, the files of a real sweep).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -10,6 +11,7 @@
 
 #include "fuzz/in_process_run.h"
 #include "run_program.h"
+#include "study/progress.h"
 #include "study/study_files.h"
 #include "sweep_data.h"
 
@@ -254,4 +256,50 @@ TEST(SweepProgram, FilesOfARealSweep) {
     EXPECT_TRUE(FileExists(out + "/pong/" + f[2])) << f[2];
   }
   EXPECT_EQ(SplitLines(ReadFile(out + "/individuals.tsv")).size(), 51u);
+}
+
+TEST(SweepProgress, OneLineRewrittenOnATerminalOneLinePerKOtherwise) {
+  std::vector<RunRecord> runs;
+  for (int32_t K : {2, 3}) {
+    for (int32_t r = 1; r <= 2; ++r) {
+      RunRecord run;
+      run.K = K;
+      run.replicate = r;
+      run.converged = r == 1;
+      run.loglik = -100.0 * K - r;
+      runs.push_back(run);
+    }
+  }
+  // Off a terminal: a K is reported once all its runs are done, in ascending K, whatever the
+  // order the runs finish in.
+  const InProcessResult plain = RunInProcess([&]() {
+    SweepProgress progress;
+    BeginProgress(progress, runs, false);
+    for (int i : {2, 0, 3, 1}) CountFinishedRun(progress, runs[i]);
+    EndProgress(progress);
+  });
+  const std::vector<std::string> lines = SplitLines(plain.err);
+  ASSERT_EQ(lines.size(), 2u) << plain.err;
+  EXPECT_EQ(lines[0].rfind("emclade-sweep: K 2 done (1 converged), best log-likelihood -201.000; "
+                           "4/4 runs, ",
+                           0),
+            0u)
+      << lines[0];
+  EXPECT_EQ(
+      lines[1].rfind("emclade-sweep: K 3 done (1 converged), best log-likelihood -301.000", 0), 0u)
+      << lines[1];
+  // On a terminal: one line, rewritten after a carriage return, with the time left while runs
+  // remain, and ended by one line end.
+  const InProcessResult terminal = RunInProcess([&]() {
+    SweepProgress progress;
+    BeginProgress(progress, runs, true);
+    CountFinishedRun(progress, runs[0]);
+    CountFinishedRun(progress, runs[1]);
+    EndProgress(progress);
+  });
+  EXPECT_EQ(terminal.err.rfind("\remclade-sweep: 1/4 runs, ", 0), 0u) << terminal.err;
+  EXPECT_NE(terminal.err.find(" left\x1b[K\remclade-sweep: 2/4 runs, "), std::string::npos);
+  EXPECT_EQ(std::count(terminal.err.begin(), terminal.err.end(), '\n'), 1);
+  EXPECT_EQ(FormatDuration(75.4), "1 min 15 s");
+  EXPECT_EQ(FormatDuration(7380.0), "2 h 03 min");
 }

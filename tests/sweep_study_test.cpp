@@ -95,14 +95,14 @@ TEST(SweepStudy, EveryRunIsTheClassicRunOfItsSeed) {
 
 TEST(SweepStudy, ChoosesTheTrueKAndRecoversThePartition) {
   // Well separated: 500 individuals at 20 loci of 4 alleles, each cluster's frequencies drawn
-  // around its own shuffle of the alleles (the simulator's model); K from 1 to the true K + 2,
+  // around its own shuffle of the alleles (the simulator's model); K from 1 to the true K + 1,
   // three replicates each, the default start.
   for (int32_t trueK = 2; trueK <= 6; ++trueK) {
     SCOPED_TRACE("true K " + std::to_string(trueK));
     std::vector<int32_t> truth;
     const StudyData data = SimulatedStudy(100 + trueK, 500, 2, 20, 4, trueK, truth);
     std::vector<int32_t> clusterCounts;
-    for (int32_t K = 1; K <= trueK + 2; ++K) clusterCounts.push_back(K);
+    for (int32_t K = 1; K <= trueK + 1; ++K) clusterCounts.push_back(K);
     const StudyRecord study = RunStudy(TestSettings(clusterCounts, 3), data);
     ASSERT_EQ(study.chosenK, trueK);
     const RunRecord& best = study.runs[study.summaries[trueK - 1].best];
