@@ -94,7 +94,8 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
                  "genotype file (STRUCTURE, GENEPOP, VCF/BCF or PLINK)")
       ->required()
       ->type_name("FILE");
-  app.add_option("--k", clusterText, "the K to run: 3, 2-10 or 2,4,6 (default 1-10, at most the individuals)")
+  app.add_option("--k", clusterText,
+                 "the K to run: 3, 2-10 or 2,4,6 (default 1-10, at most the individuals)")
       ->type_name("LIST");
   app.add_option("--replicates", settings.replicates,
                  "runs of every K, each from its own seed (default 10)")
