@@ -48,11 +48,19 @@ ClusterMatching MatchClusters(const Vector2D<double>& A, const std::vector<int32
   return matching;
 }
 
+bool Outranks(const RunRecord& a, const RunRecord& b) {
+  if (std::isnan(a.loglik) || std::isnan(b.loglik)) {
+    if (std::isnan(a.loglik) != std::isnan(b.loglik)) return !std::isnan(a.loglik);
+    return a.replicate < b.replicate;
+  }
+  if (a.loglik != b.loglik) return a.loglik > b.loglik;
+  return a.replicate < b.replicate;
+}
+
 int32_t BestReplicate(const std::vector<RunRecord>& runs, const std::vector<int32_t>& ofK) {
   int32_t best = ofK.empty() ? -1 : ofK[0];
   for (int32_t i : ofK) {
-    if (std::isnan(runs[best].loglik) && !std::isnan(runs[i].loglik)) best = i;
-    if (runs[i].loglik > runs[best].loglik) best = i;
+    if (Outranks(runs[i], runs[best])) best = i;
   }
   return best;
 }
@@ -77,19 +85,12 @@ std::vector<int32_t> Identity(int32_t K) {
 }
 
 // Modes of the runs ofK, best first; similarityToBest and order already set.
-void FindModes(StudyRecord& study, const std::vector<int32_t>& ofK, int32_t best,
-               KSummary& summary) {
+void FindModes(StudyRecord& study, const std::vector<int32_t>& ofK, KSummary& summary) {
   std::vector<RunRecord>& runs = study.runs;
+  // Best first: descending log-likelihood, ascending replicate among equals, NaN last.
   std::vector<int32_t> byLoglik = ofK;
-  // Descending log-likelihood, ascending replicate among equals; NaN last.
-  std::stable_sort(byLoglik.begin(), byLoglik.end(), [&](int32_t a, int32_t b) {
-    const double la = runs[a].loglik, lb = runs[b].loglik;
-    if (std::isnan(la) || std::isnan(lb)) return !std::isnan(la) && std::isnan(lb);
-    return la > lb;
-  });
-  // The best replicate heads the list even where a NaN or a tie would place it otherwise.
-  byLoglik.erase(std::find(byLoglik.begin(), byLoglik.end(), best));
-  byLoglik.insert(byLoglik.begin(), best);
+  std::sort(byLoglik.begin(), byLoglik.end(),
+            [&](int32_t a, int32_t b) { return Outranks(runs[a], runs[b]); });
   for (int32_t i : ofK) runs[i].mode = 0;
   int32_t modes = 0;
   for (size_t head = 0; head < byLoglik.size(); ++head) {
@@ -131,7 +132,7 @@ void AlignStudy(StudyRecord& study) {
       run.order = matching.order;
       run.similarityToBest = matching.similarity;
     }
-    FindModes(study, ofK, best, summary);
+    FindModes(study, ofK, summary);
     previousBest = &study.runs[best];
   }
 }

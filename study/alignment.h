@@ -30,8 +30,12 @@ struct ClusterMatching {
 ClusterMatching MatchClusters(const Vector2D<double>& A, const std::vector<int32_t>& orderA,
                               const Vector2D<double>& B);
 
-// The index, among the runs of one K (indices into runs), of the best replicate: the highest
-// log-likelihood, the lowest replicate number among equals; a NaN log-likelihood never wins.
+// Whether run a is a better replicate than run b of the same K: a higher log-likelihood, or
+// an equal one and a lower replicate number; a NaN log-likelihood is below every other.
+bool Outranks(const RunRecord& a, const RunRecord& b);
+
+// The index, among the runs of one K (indices into runs), of the best replicate: the one that
+// outranks every other.
 int32_t BestReplicate(const std::vector<RunRecord>& runs, const std::vector<int32_t>& ofK);
 
 // Sets order, similarityToBest and mode of every run of study, and fills for every K of

@@ -5,12 +5,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
 #include <thread>
 
 #include "data/messages.h"
+#include "study/alignment.h"
 #include "study/progress.h"
 #include "study/run_seeds.h"
 #include "study/sweep_run.h"
@@ -76,6 +78,10 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
   std::vector<std::thread> workers;
   for (int32_t t = 0; t < std::max(plan.parallelRuns, 1); ++t) workers.emplace_back(work);
 
+  // The frequencies of a run are kept only while no finished replicate of its K outranks it:
+  // only the best replicate's are written, and on large tables they are most of a run's
+  // memory. bestOfK[K] is the index of the best finished run of K so far.
+  std::map<int32_t, size_t> bestOfK;
   size_t counted = 0;
   std::unique_lock<std::mutex> lock(mutex);
   while (counted < runs.size()) {
@@ -86,6 +92,15 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
       finished.pop_front();
       ++counted;
       if (!settings.quiet) CountFinishedRun(progress, runs[i]);
+      auto best = bestOfK.find(runs[i].K);
+      if (best == bestOfK.end()) {
+        bestOfK.emplace(runs[i].K, i);
+      } else if (Outranks(runs[i], runs[best->second])) {
+        Vector3D<double>().swap(runs[best->second].P);
+        best->second = i;
+      } else {
+        Vector3D<double>().swap(runs[i].P);
+      }
     }
     if (!settings.quiet) RedrawProgress(progress);
   }

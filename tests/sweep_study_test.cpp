@@ -85,7 +85,10 @@ TEST(SweepStudy, EveryRunIsTheClassicRunOfItsSeed) {
       classic.initMethod = letter;
       const InProcessResult result = RunInProcess([&]() { RunEstimation(classic, run.seed); });
       ASSERT_FALSE(result.ended) << result.err;
-      WriteClusteringReport(dir + "/sweep.txt", run.Q, run.P, study.alleleValues, study.J,
+      // Only the membership section is compared; the frequencies of most runs are released.
+      Vector3D<double> P;
+      InitVctr3D(P, run.K, study.L, study.J, 0.0);
+      WriteClusteringReport(dir + "/sweep.txt", run.Q, P, study.alleleValues, study.J,
                             run.proportions);
       EXPECT_EQ(MembershipSection(ReadFile(dir + "/sweep.txt")),
                 MembershipSection(ReadFile(dir + "/x.txtTR.txt")));
