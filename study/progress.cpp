@@ -65,13 +65,11 @@ void CountFinishedRun(SweepProgress& progress, const RunRecord& run) {
     RedrawProgress(progress);
     return;
   }
-  // Off a terminal: every K whose runs are all done, in ascending K.
-  while (progress.reported < progress.clusterCounts.size() &&
-         progress.left[progress.reported] == 0) {
-    const size_t k = progress.reported++;
-    std::cerr << "emclade-sweep: K " << progress.clusterCounts[k] << " done ("
-              << progress.converged[k] << " converged), best log-likelihood "
-              << FormatLoglik(progress.best[k]) << "; " << progress.done << "/" << progress.total
+  // Off a terminal: a K as soon as its last run is done.
+  if (progress.left[i] == 0) {
+    std::cerr << "emclade-sweep: K " << progress.clusterCounts[i] << " done ("
+              << progress.converged[i] << " converged), best log-likelihood "
+              << FormatLoglik(progress.best[i]) << "; " << progress.done << "/" << progress.total
               << " runs, " << FormatDuration(Elapsed(progress)) << std::endl;
   }
 }

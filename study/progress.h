@@ -1,6 +1,6 @@
 // The progress of a sweep on standard error: on a terminal one line rewritten in place (runs
-// done of all, time elapsed, estimated time left); otherwise one line for every K finished,
-// in ascending K.
+// done of all, time elapsed, estimated time left); otherwise one line for every K, when its
+// last run finishes.
 #pragma once
 
 #include <chrono>
@@ -19,7 +19,6 @@ struct SweepProgress {
   std::vector<int32_t> left;           // runs still to finish, per K
   std::vector<int32_t> converged;      // per K
   std::vector<double> best;            // best log-likelihood so far, per K
-  size_t reported = 0;                 // K already reported (not on a terminal)
   bool drawn = false;
 };
 

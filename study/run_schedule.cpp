@@ -50,14 +50,21 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
   SweepProgress progress;
   BeginProgress(progress, runs, terminal);
 
-  // Workers take the next run in order and hand its index back; the calling thread only
+  // Workers take the next run of the queue and hand its index back; the calling thread only
   // counts and draws the progress, so every console line comes from one thread.
+  // The largest K first: the runs that take longest start early, and the short ones fill the
+  // threads at the end, so that no thread waits long for the last run.
+  std::vector<size_t> queue(runs.size());
+  for (size_t i = 0; i < queue.size(); ++i) queue[i] = i;
+  std::stable_sort(queue.begin(), queue.end(),
+                   [&](size_t a, size_t b) { return runs[a].K > runs[b].K; });
   std::atomic<size_t> next{0};
   std::mutex mutex;
   std::condition_variable finishedSignal;
   std::deque<size_t> finished;
   auto work = [&]() {
-    for (size_t i = next++; i < runs.size(); i = next++) {
+    for (size_t taken = next++; taken < queue.size(); taken = next++) {
+      const size_t i = queue[taken];
       const RunRecord& planned = runs[i];
       RunRecord result;
       try {

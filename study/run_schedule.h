@@ -27,7 +27,7 @@ ThreadPlan PlanThreads(int64_t copies, int32_t runCount, int32_t threads);
 std::vector<RunRecord> PlanRuns(const SweepSettings& settings);
 
 // Makes every planned run (RunSweepRun) with the plan's threads and replaces each entry of
-// runs by its result; runs are taken in order, so the first finish first. The allele
+// runs by its result; runs are taken by descending K (the longest first). The allele
 // frequencies P are left only in the best replicate of each K (Outranks); the other runs'
 // are released as soon as a better replicate of their K has finished. Progress goes to
 // standard error (SweepProgress; on a terminal when terminal is true). The records do not

@@ -270,8 +270,7 @@ TEST(SweepProgress, OneLineRewrittenOnATerminalOneLinePerKOtherwise) {
       runs.push_back(run);
     }
   }
-  // Off a terminal: a K is reported once all its runs are done, in ascending K, whatever the
-  // order the runs finish in.
+  // Off a terminal: a K is reported when its last run is done.
   const InProcessResult plain = RunInProcess([&]() {
     SweepProgress progress;
     BeginProgress(progress, runs, false);
@@ -280,13 +279,15 @@ TEST(SweepProgress, OneLineRewrittenOnATerminalOneLinePerKOtherwise) {
   });
   const std::vector<std::string> lines = SplitLines(plain.err);
   ASSERT_EQ(lines.size(), 2u) << plain.err;
-  EXPECT_EQ(lines[0].rfind("emclade-sweep: K 2 done (1 converged), best log-likelihood -201.000; "
-                           "4/4 runs, ",
+  EXPECT_EQ(lines[0].rfind("emclade-sweep: K 3 done (1 converged), best log-likelihood -301.000; "
+                           "3/4 runs, ",
                            0),
             0u)
       << lines[0];
-  EXPECT_EQ(
-      lines[1].rfind("emclade-sweep: K 3 done (1 converged), best log-likelihood -301.000", 0), 0u)
+  EXPECT_EQ(lines[1].rfind("emclade-sweep: K 2 done (1 converged), best log-likelihood -201.000; "
+                           "4/4 runs, ",
+                           0),
+            0u)
       << lines[1];
   // On a terminal: one line, rewritten after a carriage return, with the time left while runs
   // remain, and ended by one line end.
