@@ -24,3 +24,16 @@ void InitialiseMemberships(const GenotypeTable& X, int32_t N, int32_t L, int32_t
 
 // The number of individuals moved after the clustering start.
 int32_t PerturbationCount(int32_t N, int32_t L);
+
+// The perturbation of the clustering start: M = PerturbationCount(N, L) individuals chosen
+// (one choice draw) and each moved to a cluster drawn uniformly until it differs from its
+// own label. Nothing is drawn or moved when K = 1.
+void PerturbLabels(std::vector<int32_t>& labels, int32_t N, int32_t L, int32_t K,
+                   RandomGenerator& rng);
+
+// The clustering start from given group labels (one per individual, each below K): the
+// perturbation, then Q (N x K) set to the one-hot rows of the moved labels. The 'c' start
+// is StartFromLabels(HClustering(X, 6, K, true), ...); callers that cut one merge tree for
+// several K pass its cut for each K and get the same rows and draws.
+void StartFromLabels(std::vector<int32_t> labels, int32_t N, int32_t L, int32_t K,
+                     RandomGenerator& rng, Vector2D<double>& Q);

@@ -1,0 +1,88 @@
+// The records of a study: what was asked for, every run (K, replicate) with its estimates,
+// and the summary of every K. The files of a sweep are written from these records alone, so
+// any step that has them (a single process, or a collection of runs made elsewhere) writes
+// the same files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "data/genotype_table.h"
+#include "data/study_input.h"
+#include "data/vectors.h"
+
+// What the study command was asked to do; filled once by the command line.
+struct SweepSettings {
+  std::string inputPath;
+  ReaderOptions reader;
+  std::vector<int32_t> clusterCounts;  // the K of the sweep, ascending, distinct
+  bool clusterCountsGiven = true;      // false: the default range, cut at the individuals
+  int32_t replicates = 10;
+  uint64_t seed = 1;
+  int32_t threads = 1;  // 1 or more; the results do not depend on it
+  std::string start = "ward";
+  int32_t maxIterations = 10000;
+  double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
+  std::string outDir;
+  bool quiet = false;       // no progress lines
+  std::string commandLine;  // the command as given, for the report
+};
+
+// One run: K clusters, replicate r (from 1), from its own seed.
+struct RunRecord {
+  int32_t K = 0;
+  int32_t replicate = 0;
+  uint32_t seed = 0;  // 1 .. 2^31 - 1 (RunSeed)
+  std::string start;
+  int32_t iterations = 0;       // EM iterations made
+  bool converged = false;       // stopped by the tolerance rather than by maxIterations
+  double loglik = 0.0;          // the log-likelihood of the last iteration
+  double seconds = 0.0;         // wall time of the start and the iterations (differs run to run)
+  std::vector<double> history;  // the log-likelihood of every iteration
+  // The estimates as the last iteration left them, in the run's own cluster order.
+  Vector2D<double> Q;               // N x K memberships
+  Vector3D<double> P;               // K x L x J[l] allele frequencies (no floor)
+  std::vector<double> proportions;  // K mixing proportions
+
+  // Alignment: cluster c (0-based) of the aligned study is the run's cluster order[c].
+  std::vector<int32_t> order;
+  int32_t mode = 0;               // 1 = the mode of the best replicate, then 2, 3, ...
+  double similarityToBest = 0.0;  // after matching, 1 for the best replicate itself
+};
+
+// One K over its replicates.
+struct KSummary {
+  int32_t K = 0;
+  int32_t replicates = 0;
+  int32_t converged = 0;
+  int32_t best = 0;  // index into StudyRecord::runs of the best replicate
+  double loglikBest = 0.0, loglikMean = 0.0, loglikSd = 0.0;  // sd: n - 1; NaN below 2
+  int64_t parameters = 0;
+  double AIC = 0.0, BIC = 0.0, ICL = 0.0;
+  double deltaK = 0.0;  // NaN where it is not defined
+  int32_t modes = 0;
+  int32_t bestModeSize = 0;
+  bool chosen = false;
+};
+
+// Everything a sweep produced.
+struct StudyRecord {
+  SweepSettings settings;
+  // The input as read: shape, alleles, names and populations (empty when unknown).
+  int32_t N = 0, A = 0, L = 0;
+  std::vector<int32_t> J;
+  Vector2D<int32_t> alleleValues;
+  std::vector<std::string> names, populations, locusNames;
+  std::vector<double> missingShare;  // per individual: missing copies / (A L)
+  std::string format, detected;
+
+  std::vector<RunRecord> runs;      // K ascending, then replicate ascending
+  std::vector<KSummary> summaries;  // one per K, ascending
+  int32_t chosenK = 0;
+  double treeSeconds = 0.0;   // the shared Ward tree (0 when no start needs it)
+  double totalSeconds = 0.0;  // the whole sweep
+};
+
+// The index into runs of run (K, replicate), or -1.
+int32_t FindRun(const StudyRecord& study, int32_t K, int32_t replicate);

@@ -1,0 +1,144 @@
+#include "study/sweep.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+
+#include "data/messages.h"
+#include "study/alignment.h"
+#include "study/model_choice.h"
+#include "study/progress.h"
+#include "study/study_files.h"
+
+namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point began) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
+// The share of missing copies of every individual (codes at or beyond J[l]).
+std::vector<double> MissingShares(const GenotypeTable& X) {
+  std::vector<double> shares(X.N, 0.0);
+  const double copies = static_cast<double>(X.A) * X.L;
+  for (int32_t n = 0; n < X.N; ++n) {
+    int64_t missing = 0;
+    for (int32_t a = 0; a < X.A; ++a) {
+      for (int32_t l = 0; l < X.L; ++l) {
+        missing += GenotypeCode(X, n, a, l) >= X.alleleValues[l].size() ? 1 : 0;
+      }
+    }
+    shares[n] = copies > 0 ? static_cast<double>(missing) / copies : 0.0;
+  }
+  return shares;
+}
+
+}  // namespace
+
+std::string DescribeClusterCounts(const std::vector<int32_t>& clusterCounts) {
+  bool contiguous = clusterCounts.size() > 1;
+  for (size_t i = 1; i < clusterCounts.size(); ++i) {
+    contiguous = contiguous && clusterCounts[i] == clusterCounts[i - 1] + 1;
+  }
+  if (contiguous) {
+    return std::to_string(clusterCounts.front()) + "-" + std::to_string(clusterCounts.back());
+  }
+  std::string text;
+  for (int32_t K : clusterCounts) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(K);
+  }
+  return text;
+}
+
+StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data, const ThreadPlan* plan,
+                     bool terminal) {
+  const auto began = std::chrono::steady_clock::now();
+  const GenotypeTable& X = data.X;
+  const StartMethod* start = FindStart(settings.start);
+  if (start == nullptr) {
+    FailRun("emclade-sweep: --start: expected one of " + StartNames() + ", got " + settings.start);
+  }
+  for (int32_t K : settings.clusterCounts) {
+    if (K > X.N) {
+      FailRun("emclade-sweep: " + settings.inputPath + ": --k asks for K = " + std::to_string(K) +
+              " but the file holds " + std::to_string(X.N) + " individuals");
+    }
+  }
+
+  StudyRecord study;
+  study.settings = settings;
+  study.N = X.N;
+  study.A = X.A;
+  study.L = X.L;
+  study.alleleValues = X.alleleValues;
+  for (const std::vector<int32_t>& values : X.alleleValues) {
+    study.J.push_back(static_cast<int32_t>(values.size()));
+  }
+  study.names = data.names;
+  study.populations = data.populations;
+  study.locusNames = data.locusNames;
+  study.format = data.format;
+  study.detected = data.detected;
+  study.missingShare = MissingShares(X);
+
+  StartContext context;
+  context.X = &X;
+  context.N = X.N;
+  context.L = X.L;
+  if (start->needsWardTree) {
+    const auto treeBegan = std::chrono::steady_clock::now();
+    PrepareWardTree(context, settings.threads, settings.inputPath);
+    study.treeSeconds = SecondsSince(treeBegan);
+  }
+
+  study.runs = PlanRuns(settings);
+  const int64_t copies = static_cast<int64_t>(X.N) * X.A * X.L;
+  const ThreadPlan threads =
+      plan != nullptr
+          ? *plan
+          : PlanThreads(copies, static_cast<int32_t>(study.runs.size()), settings.threads);
+  MakeRuns(context, *start, settings, X.A, study.J, threads, terminal, study.runs);
+
+  for (int32_t K : settings.clusterCounts) {
+    KSummary summary;
+    summary.K = K;
+    study.summaries.push_back(summary);
+  }
+  AlignStudy(study);
+  ChooseK(study);
+  study.totalSeconds = SecondsSince(began);
+  return study;
+}
+
+int RunSweepCommand(const SweepSettings& settings) {
+  const auto began = std::chrono::steady_clock::now();
+  const StudyData data = ReadStudyInput(settings.inputPath, settings.reader);
+  if (!settings.quiet) {
+    std::cerr << "emclade-sweep: " << settings.inputPath << ": " << data.detected << std::endl;
+  }
+  // The folder before the work, so that a folder that cannot be made costs no runs.
+  std::error_code error;
+  std::filesystem::create_directories(settings.outDir, error);
+  if (error || !std::filesystem::is_directory(settings.outDir) ||
+      access(settings.outDir.c_str(), W_OK | X_OK) != 0) {
+    FailRun("emclade-sweep: " + settings.outDir + ": cannot write to this folder" +
+            (error ? " (" + error.message() + ")" : std::string()));
+  }
+  SweepSettings asked = settings;
+  if (!asked.clusterCountsGiven) {
+    // The default range stops at the number of individuals.
+    while (asked.clusterCounts.size() > 1 && asked.clusterCounts.back() > data.X.N) {
+      asked.clusterCounts.pop_back();
+    }
+  }
+  const StudyRecord study = RunStudy(asked, data, nullptr, isatty(STDERR_FILENO) == 1);
+  WriteStudyFiles(study, asked.outDir);
+  std::cout << "emclade-sweep: " << study.runs.size() << " runs (K "
+            << DescribeClusterCounts(asked.clusterCounts) << ", " << settings.replicates
+            << " replicates) in " << FormatDuration(SecondsSince(began))
+            << "; lowest BIC at K = " << study.chosenK << "; results in " << settings.outDir << "/"
+            << std::endl;
+  return 0;
+}

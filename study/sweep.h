@@ -1,0 +1,25 @@
+// The study command's work: every run of the sweep on the data read once, the alignment, the
+// model choice, and the files.
+#pragma once
+
+#include <string>
+
+#include "data/study_input.h"
+#include "study/run_schedule.h"
+#include "study/study.h"
+
+// Runs the sweep of settings on data (read once; every run shares its table): the Ward tree
+// once when the start needs it, every run on settings.threads threads (or as plan says when
+// plan is given; the record is the same either way), then AlignStudy and ChooseK. Progress
+// goes to standard error (a self-updating line when terminal). A K above the number of
+// individuals ends the run with one line.
+StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data,
+                     const ThreadPlan* plan = nullptr, bool terminal = false);
+
+// The whole command: reads settings.inputPath, makes the output folder, runs the study, writes
+// its files and one closing line on standard output. Returns the exit code (0); failures end
+// the run with one line and exit code 1.
+int RunSweepCommand(const SweepSettings& settings);
+
+// The K of a sweep for messages: "1-16" when contiguous, else "2,4,6".
+std::string DescribeClusterCounts(const std::vector<int32_t>& clusterCounts);

@@ -1,0 +1,18 @@
+// One run of a sweep: a start, then plain EM until the log-likelihood stops rising by the
+// tolerance or the iterations run out.
+#pragma once
+
+#include <cstdint>
+
+#include "study/starts.h"
+#include "study/study.h"
+
+// Runs K clusters from seed: the generator (ranlxs2) is seeded with it, the start draws from
+// it, then plain EM iterations t = 0, 1, ... (EmIteration, variant 'c'). The run stops after
+// the first iteration t >= 1 whose log-likelihood rises by less than tolerance over that of
+// iteration t - 1 (converged), or after maxIterations; with tolerance 0 every iteration runs.
+// engineThreads go to the EM workspace; the record does not depend on them. Every field of
+// the record but order, mode and similarityToBest is filled.
+RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int32_t K,
+                      int32_t replicate, uint32_t seed, int32_t maxIterations, double tolerance,
+                      int32_t A, const std::vector<int32_t>& J, int32_t engineThreads);

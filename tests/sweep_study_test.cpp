@@ -1,0 +1,155 @@
+// The study command's runs as a whole: a run is a classic run, known K and partitions are
+// recovered, and the files do not depend on the threads.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/result_files.h"
+#include "app/run_driver.h"
+#include "fuzz/in_process_run.h"
+#include "run_program.h"
+#include "study/rand_index.h"
+#include "study/run_seeds.h"
+#include "study/study_files.h"
+#include "study/sweep.h"
+#include "sweep_data.h"
+
+namespace {
+
+// The membership section of a clustering report (everything before the frequencies).
+std::string MembershipSection(const std::string& report) {
+  return report.substr(0, report.find("Estimated Allele Frequencies"));
+}
+
+// Every file under dir, by relative path, with runs.tsv's seconds column blanked.
+std::vector<std::pair<std::string, std::string>> StudyFiles(const std::string& dir) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = std::filesystem::relative(entry.path(), dir).string();
+    std::string text = ReadFile(entry.path().string());
+    if (name == "runs.tsv") {
+      std::string blanked;
+      for (const std::string& line : SplitLines(text)) {
+        std::vector<std::string> fields;
+        size_t begin = 0;
+        for (size_t tab; (tab = line.find('\t', begin)) != std::string::npos; begin = tab + 1) {
+          fields.push_back(line.substr(begin, tab - begin));
+        }
+        fields.push_back(line.substr(begin));
+        fields.at(7) = "-";
+        for (const std::string& f : fields) blanked += f + '\t';
+        blanked += '\n';
+      }
+      text = blanked;
+    }
+    files.emplace_back(name, text);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace
+
+TEST(SweepStudy, EveryRunIsTheClassicRunOfItsSeed) {
+  // The classic program on the same file with the run's seed, -ac, -I30 and the same start:
+  // its TR.txt memberships equal the run's to every digit written.
+  std::vector<int32_t> truth;
+  const StudyData data = SimulatedStudy(3, 40, 2, 6, 4, 3, truth);
+  const std::string dir = ScratchDir() + "/classic";
+  std::filesystem::create_directories(dir);
+  WritePlainStudy(data, dir + "/x.txt");
+  for (const auto& [start, letter] : std::vector<std::pair<std::string, char>>{
+           {"ward", 'c'}, {"random", 'r'}, {"dirichlet", 'd'}}) {
+    SweepSettings settings = TestSettings({1, 2, 3, 4}, 2);
+    settings.start = start;
+    settings.tolerance = 0.0;
+    settings.maxIterations = 30;
+    const StudyRecord study = RunStudy(settings, data);
+    for (const RunRecord& run : study.runs) {
+      SCOPED_TRACE(start + " K " + std::to_string(run.K) + " r " + std::to_string(run.replicate));
+      ASSERT_EQ(run.seed, RunSeed(7, run.K, run.replicate));
+      ASSERT_EQ(run.iterations, 30);
+      RunSettings classic;
+      classic.mode = 'l';
+      classic.dataFileName = "x.txt";
+      classic.inputFolder = dir;
+      classic.outputFolder = dir;
+      classic.individualCount = 40;
+      classic.locusCount = 6;
+      classic.clusterCount = run.K;
+      classic.iterationCount = 30;
+      classic.initMethod = letter;
+      const InProcessResult result = RunInProcess([&]() { RunEstimation(classic, run.seed); });
+      ASSERT_FALSE(result.ended) << result.err;
+      // Only the membership section is compared; the frequencies of most runs are released.
+      Vector3D<double> P;
+      InitVctr3D(P, run.K, study.L, study.J, 0.0);
+      WriteClusteringReport(dir + "/sweep.txt", run.Q, P, study.alleleValues, study.J,
+                            run.proportions);
+      EXPECT_EQ(MembershipSection(ReadFile(dir + "/sweep.txt")),
+                MembershipSection(ReadFile(dir + "/x.txtTR.txt")));
+    }
+  }
+}
+
+TEST(SweepStudy, ChoosesTheTrueKAndRecoversThePartition) {
+  // Well separated: 500 individuals at 20 loci of 4 alleles, each cluster's frequencies drawn
+  // around its own shuffle of the alleles (the simulator's model); K from 1 to the true K + 1,
+  // three replicates each, the default start.
+  for (int32_t trueK = 2; trueK <= 6; ++trueK) {
+    SCOPED_TRACE("true K " + std::to_string(trueK));
+    std::vector<int32_t> truth;
+    const StudyData data = SimulatedStudy(100 + trueK, 500, 2, 20, 4, trueK, truth);
+    std::vector<int32_t> clusterCounts;
+    for (int32_t K = 1; K <= trueK + 1; ++K) clusterCounts.push_back(K);
+    const StudyRecord study = RunStudy(TestSettings(clusterCounts, 3), data);
+    ASSERT_EQ(study.chosenK, trueK);
+    const RunRecord& best = study.runs[study.summaries[trueK - 1].best];
+    std::vector<int32_t> assigned(500);
+    for (int32_t n = 0; n < 500; ++n) {
+      double membership = 0.0;
+      assigned[n] = AssignedCluster(best.Q[n].data(), best.order, membership);
+    }
+    EXPECT_GE(AdjustedRandIndex(assigned, truth), 0.95);
+  }
+}
+
+TEST(SweepStudy, FilesDoNotDependOnTheThreads) {
+  std::vector<int32_t> truth;
+  const StudyData data = SimulatedStudy(21, 120, 2, 8, 6, 3, truth);
+  SweepSettings settings = TestSettings({1, 2, 3, 4, 5}, 4);
+  const std::vector<ThreadPlan> plans = {{1, 1}, {2, 1}, {3, 1}, {8, 1}, {1, 2}, {2, 4}};
+  std::vector<std::pair<std::string, std::string>> first;
+  for (const ThreadPlan& plan : plans) {
+    SCOPED_TRACE(std::to_string(plan.parallelRuns) + " runs x " +
+                 std::to_string(plan.engineThreads) + " threads");
+    const std::string dir = ScratchDir() + "/threads" + std::to_string(plan.parallelRuns) + "x" +
+                            std::to_string(plan.engineThreads);
+    WriteStudyFiles(RunStudy(settings, data, &plan), dir);
+    const auto files = StudyFiles(dir);
+    if (first.empty()) first = files;
+    EXPECT_EQ(files, first);
+  }
+  // And through the program, as a user runs it.
+  const std::string dir = ScratchDir() + "/threads-program";
+  std::filesystem::create_directories(dir);
+  WritePlainStudy(data, dir + "/x.txt");
+  std::vector<std::pair<std::string, std::string>> program;
+  for (const char* threads : {"1", "2", "3", "8"}) {
+    const std::string out = dir + "/out" + threads;
+    const ProgramResult r = RunProgram({dir + "/x.txt", "--k", "1-5", "--replicates", "4", "--seed",
+                                        "7", "--threads", threads, "--out", out},
+                                       "", 120.0, EMCLADE_SWEEP_EXE);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto files = StudyFiles(out);
+    if (program.empty()) program = files;
+    EXPECT_EQ(files, program) << threads << " threads";
+  }
+  // The program reads the names the stub makes up; the in-process record has its own, so only
+  // the memberships are compared across the two.
+  EXPECT_EQ(ReadFile(dir + "/out1/Q/K3.r2.Q"), ReadFile(ScratchDir() + "/threads1x1/Q/K3.r2.Q"));
+}
