@@ -30,16 +30,19 @@ struct Data {
   Vector2D<double> Q;  // starting memberships
 };
 
-// Random allele values (up to 5 per locus). missingRate: share of copies holding the
-// missing code -9; negativeRate: share of copies holding -1, an allele of its own, at
-// every third locus. Rows of Q are one-hot (so clusters may start empty) or Dirichlet.
+// Random allele values (up to maxAlleles[l % size] per locus, 5 unless given). missingRate:
+// share of copies holding the missing code -9; negativeRate: share of copies holding -1, an
+// allele of its own, at every third locus. Rows of Q are one-hot (so clusters may start
+// empty) or Dirichlet.
 Data MakeData(int32_t N, int32_t A, int32_t L, int32_t K, double missingRate, double negativeRate,
-              bool oneHot, unsigned long seed) {
+              bool oneHot, unsigned long seed, const std::vector<int32_t>& maxAlleles = {5}) {
   Data d{N, A, L, K, {}, {}, {}, {}, 0, {}};
   RandomGenerator rng(seed);
   InitVctr3D(d.X, N, A, L, 0);
   std::vector<int32_t> alleles(L);
-  for (int32_t l = 0; l < L; ++l) alleles[l] = 1 + UniformIntDraw(rng, 5);
+  for (int32_t l = 0; l < L; ++l) {
+    alleles[l] = 1 + UniformIntDraw(rng, maxAlleles[l % maxAlleles.size()]);
+  }
   for (int32_t n = 0; n < N; ++n) {
     for (int32_t a = 0; a < A; ++a) {
       for (int32_t l = 0; l < L; ++l) {
@@ -162,6 +165,31 @@ std::string CompareRuns(const Data& d, char variant, int32_t I, int32_t T, unsig
   return "";
 }
 
+// The estimates after I iterations, every log-likelihood and the generator's next draw.
+struct RunResult {
+  Estimates e;
+  std::vector<double> H;
+  unsigned long nextDraw = 0;
+};
+
+// I iterations of the literal version (threads = 0) or of the program on `threads` threads.
+RunResult RunIterations(const Data& d, char variant, int32_t I, int32_t T, unsigned long seed,
+                        int32_t threads) {
+  RunResult run{StartEstimates(d, T), {}, 0};
+  Estimates& e = run.e;
+  RandomGenerator rng(seed);
+  EmWorkspace w;
+  if (threads > 0) PrepareEmWorkspace(d.coded, d.V, d.J, d.N, d.A, d.L, d.K, w, threads);
+  for (int32_t t = 0; t < I; ++t) {
+    run.H.push_back(threads > 0
+                        ? EmIteration(t, variant, T, rng, w, e.pi, e.P, e.Q, e.R, e.beta)
+                        : reference::EmIteration(t, d.X, d.V, d.J, d.N, d.A, d.L, d.K, variant, T,
+                                                 rng, e.pi, e.P, e.Q, e.R, e.beta));
+  }
+  run.nextDraw = gsl_rng_get(rng.handle());
+  return run;
+}
+
 }  // namespace
 
 TEST(EmIteration, SameBitsAsLiteralVersionOnRandomTables) {
@@ -198,6 +226,37 @@ TEST(EmIteration, SameBitsAsLiteralVersionWithMoreThanEightClusters) {
                      std::to_string(K));
         EXPECT_EQ(CompareRuns(d, variant, 6, 3, seed), "");
       }
+    }
+  }
+}
+
+TEST(EmIteration, SameBitsOnEveryThreadCount) {
+  // Loci over several blocks of the table: biallelic ones (2-bit codes, decoded a word at a
+  // time), mixed with loci of up to 12 (4-bit) and 120 (8-bit) alleles; missing copies and
+  // the extra negative allele throughout. Every thread count must give the literal bits.
+  struct Case {
+    char variant;
+    int32_t N, A, L, K;
+    std::vector<int32_t> maxAlleles;
+  };
+  const Case cases[] = {
+      {'c', 37, 2, 700, 4, {2}},        {'s', 29, 2, 700, 3, {2}},
+      {'a', 23, 1, 1100, 7, {2}},       {'c', 19, 4, 700, 2, {2}},
+      {'s', 31, 3, 400, 9, {2, 2, 12}}, {'a', 26, 2, 300, 16, {2, 12, 120}},
+      {'c', 5, 2, 300, 18, {2, 120}},   {'c', 40, 1, 500, 5, {12}},
+  };
+  unsigned long seed = 900;
+  for (const Case& c : cases) {
+    ++seed;
+    const Data d = MakeData(c.N, c.A, c.L, c.K, 0.04, 0.03, seed % 2 == 0, seed, c.maxAlleles);
+    const RunResult literal = RunIterations(d, c.variant, 4, 2, seed, 0);
+    for (const int32_t threads : {1, 2, 3, 8}) {
+      SCOPED_TRACE(std::string("variant ") + c.variant + ", A " + std::to_string(c.A) + ", K " +
+                   std::to_string(c.K) + ", threads " + std::to_string(threads));
+      const RunResult program = RunIterations(d, c.variant, 4, 2, seed, threads);
+      EXPECT_EQ(FirstDifference(literal.e, program.e), "");
+      for (int32_t t = 0; t < 4; ++t) EXPECT_TRUE(SameBits(literal.H[t], program.H[t])) << t;
+      EXPECT_EQ(literal.nextDraw, program.nextDraw);
     }
   }
 }
