@@ -78,7 +78,7 @@ struct SumTask {
 // independent chains that hide the latency of each operation. Without kProduct the factors
 // are left out (f is then never read again). Packed: the codes of 32 loci come from one word
 // per row, each at a fixed shift, and locus i of the segment has its four slots at 4 i.
-template <int V, int R, bool kProduct, bool kPacked>
+template <int V, int R, bool kProduct, int kWidth>
 [[gnu::always_inline]] inline void SumGroup(const SumTask& task, int32_t first) {
   constexpr int kLog = 2 * V;  // lane groups per log record
   Lanes* sums = reinterpret_cast<Lanes*>(task.sums) + static_cast<size_t>(first) * 3 * V;
@@ -102,22 +102,24 @@ template <int V, int R, bool kProduct, bool kPacked>
   };
   const Lanes* logs = reinterpret_cast<const Lanes*>(task.logTerms);
   const Lanes* factors = reinterpret_cast<const Lanes*>(task.factors);
-  if constexpr (kPacked) {
+  if constexpr (kWidth > 0) {
+    constexpr int32_t kPerWord = 64 / kWidth;
+    constexpr uint64_t kSlots = uint64_t{1} << kWidth;
     const size_t slot = task.firstLocus->slot;
     const Lanes* t = logs + slot * kLog;
     const Lanes* p = factors + slot * V;
     const int32_t loci = static_cast<int32_t>(task.endLocus - task.firstLocus);
     const uint64_t* word[R];
     for (int r = 0; r < R; ++r) word[r] = rows[r] + task.firstWord;
-    for (int32_t done = 0; done < loci; done += 32) {
+    for (int32_t done = 0; done < loci; done += kPerWord) {
       uint64_t x[R];
       for (int r = 0; r < R; ++r) x[r] = *word[r]++;
-      const int32_t count = std::min(loci - done, 32);
+      const int32_t count = std::min(loci - done, kPerWord);
 #pragma GCC unroll 4
-      for (int32_t i = 0; i < count; ++i, t += 4 * kLog, p += 4 * V) {
+      for (int32_t i = 0; i < count; ++i, t += kSlots * kLog, p += kSlots * V) {
         for (int r = 0; r < R; ++r) {
-          const uint64_t code = x[r] & 3;
-          x[r] >>= 2;
+          const uint64_t code = x[r] & (kSlots - 1);
+          x[r] >>= kWidth;
           add(r, t + code * kLog, p + code * V);
         }
       }
@@ -141,13 +143,13 @@ template <int V, int R, bool kProduct, bool kPacked>
   }
 }
 
-template <int V, bool kPacked>
+template <int V, int kWidth>
 [[gnu::always_inline]] inline void SumSegmentBody(const SumTask& task) {
   constexpr int R = V == 1 ? 4 : V == 2 ? 2 : 1;
   // The rows of the individuals a few groups ahead are fetched early: each row yields only a
   // few words to a segment, so the hardware would meet every one of them cold.
   constexpr int32_t kAhead = 4 * R;
-  const int32_t word = kPacked ? task.firstWord : static_cast<int32_t>(task.firstLocus->at >> 6);
+  const int32_t word = kWidth > 0 ? task.firstWord : static_cast<int32_t>(task.firstLocus->at >> 6);
   int32_t i = 0;
   for (; i + R <= task.individuals; i += R) {
     for (int r = 0; r < R; ++r) {
@@ -158,16 +160,16 @@ template <int V, bool kPacked>
     bool spent = true;
     for (int r = 0; r < R; ++r) spent = spent && task.spent[i + r];
     if (spent) {
-      SumGroup<V, R, false, kPacked>(task, i);
+      SumGroup<V, R, false, kWidth>(task, i);
     } else {
-      SumGroup<V, R, true, kPacked>(task, i);
+      SumGroup<V, R, true, kWidth>(task, i);
     }
   }
   for (; i < task.individuals; ++i) {
     if (task.spent[i]) {
-      SumGroup<V, 1, false, kPacked>(task, i);
+      SumGroup<V, 1, false, kWidth>(task, i);
     } else {
-      SumGroup<V, 1, true, kPacked>(task, i);
+      SumGroup<V, 1, true, kWidth>(task, i);
     }
   }
 }
@@ -198,7 +200,7 @@ template <int V>
   for (int v = 0; v < V; ++v) slots[other * V + v] += choices[v];
 }
 
-template <int V, bool kPacked>
+template <int V, int kWidth>
 [[gnu::always_inline]] inline void CountSegmentBody(const CountTask& task) {
   // Locals, as the stores to the counts may alias anything reached through task.
   Lanes* const counts = reinterpret_cast<Lanes*>(task.counts);
@@ -209,6 +211,12 @@ template <int V, bool kPacked>
   const int32_t N = task.N, A = task.A;
   const int32_t loci = static_cast<int32_t>(endLocus - firstLocus);
   Lanes* const segmentSlots = counts + static_cast<size_t>(firstLocus->slot) * V;
+  // Packed: fields of kWidth bits, 2^kWidth slots per locus; the last one, never an allele,
+  // takes the spare adds. kFieldLow has the lowest bit of every field set.
+  constexpr int32_t kFieldWidth = kWidth > 0 ? kWidth : 2;
+  constexpr int32_t kPerWord = 64 / kFieldWidth;
+  constexpr uint64_t kSlots = uint64_t{1} << kFieldWidth;
+  constexpr uint64_t kFieldLow = ~uint64_t{0} / (kSlots - 1);
   for (int32_t n = 0; n < N; ++n) {
     // choices: q, then 2q (a homozygote's two copies).
     Lanes choices[2 * V];
@@ -220,35 +228,38 @@ template <int V, bool kPacked>
     const uint64_t* row = task.rows + static_cast<size_t>(n) * A * rowWords;
     if (n + 8 < N) {
       const uint64_t* ahead = row + 8 * static_cast<size_t>(A) * rowWords +
-                              (kPacked ? task.firstWord : firstLocus->at >> 6);
+                              (kWidth > 0 ? task.firstWord : firstLocus->at >> 6);
       for (int32_t a = 0; a < A; ++a) __builtin_prefetch(ahead + a * rowWords);
     }
-    if (kPacked && A <= 2) {
-      // The pairs of a word at once: bit 2i of `same` is set when both copies of locus i
-      // have one code, and `other` is the second copy's code, or 3 for a homozygote.
+    if (kWidth > 0 && A <= 2) {
+      // The pairs of a word at once: the lowest bit of field i of `same` is set when both
+      // copies of locus i have one code, and `other` is the second copy's code, or the spare
+      // slot for a homozygote.
       const uint64_t* first = row + task.firstWord;
       const uint64_t* second = first + rowWords;
       Lanes* slots = segmentSlots;
-      for (int32_t done = 0; done < loci; done += 32, ++first, ++second) {
+      for (int32_t done = 0; done < loci; done += kPerWord, ++first, ++second) {
         uint64_t x0 = *first;
-        const int32_t count = std::min(loci - done, 32);
+        const int32_t count = std::min(loci - done, kPerWord);
         if (A == 1) {
-          for (int i = 0; i < count; ++i, x0 >>= 2, slots += 4 * V) {
-            Lanes* slot = slots + (x0 & 3) * V;
+          for (int i = 0; i < count; ++i, x0 >>= kFieldWidth, slots += kSlots * V) {
+            Lanes* slot = slots + (x0 & (kSlots - 1)) * V;
             for (int v = 0; v < V; ++v) slot[v] += q[v];
           }
           continue;
         }
         const uint64_t x1 = *second;
-        const uint64_t equal = ~(x0 ^ x1);
-        uint64_t same = equal & (equal >> 1) & 0x5555555555555555ull;
-        uint64_t other = x1 | same | (same << 1);
+        uint64_t equal = ~(x0 ^ x1);
+        for (int32_t b = 1; b < kFieldWidth; b *= 2) equal &= equal >> b;
+        uint64_t same = equal & kFieldLow;
+        uint64_t other = x1 | (same * (kSlots - 1));
 #pragma GCC unroll 4
-        for (int i = 0; i < count; ++i, x0 >>= 2, other >>= 2, same >>= 2, slots += 4 * V) {
+        for (int i = 0; i < count; ++i, x0 >>= kFieldWidth, other >>= kFieldWidth,
+                 same >>= kFieldWidth, slots += kSlots * V) {
           const Lanes* add = choices + (same & 1) * V;
-          Lanes* slot0 = slots + (x0 & 3) * V;
+          Lanes* slot0 = slots + (x0 & (kSlots - 1)) * V;
           for (int v = 0; v < V; ++v) slot0[v] += add[v];
-          Lanes* slot1 = slots + (other & 3) * V;
+          Lanes* slot1 = slots + (other & (kSlots - 1)) * V;
           for (int v = 0; v < V; ++v) slot1[v] += q[v];
         }
       }
@@ -286,44 +297,38 @@ template <int V, bool kPacked>
 
 // The inner loops in two versions: for any x86-64 processor, and for one with AVX2, chosen
 // when the workspace is prepared. Both do the same IEEE operations (no contraction).
-template <int V, bool kPacked>
+template <int V, int kWidth>
 void SumSegmentPlain(const SumTask& task) {
-  SumSegmentBody<V, kPacked>(task);
+  SumSegmentBody<V, kWidth>(task);
 }
-template <int V, bool kPacked>
+template <int V, int kWidth>
 [[gnu::target("avx2")]] void SumSegmentWide(const SumTask& task) {
-  SumSegmentBody<V, kPacked>(task);
+  SumSegmentBody<V, kWidth>(task);
 }
-template <int V, bool kPacked>
+template <int V, int kWidth>
 void CountSegmentPlain(const CountTask& task) {
-  CountSegmentBody<V, kPacked>(task);
+  CountSegmentBody<V, kWidth>(task);
 }
-template <int V, bool kPacked>
+template <int V, int kWidth>
 [[gnu::target("avx2")]] void CountSegmentWide(const CountTask& task) {
-  CountSegmentBody<V, kPacked>(task);
+  CountSegmentBody<V, kWidth>(task);
 }
 
-// [wide][packed][V]
+// Every version, [wide][packed width / 2][V].
 using SumFunction = void (*)(const SumTask&);
 using CountFunction = void (*)(const CountTask&);
-constexpr SumFunction kSum[2][2][5] = {
-    {{nullptr, SumSegmentPlain<1, false>, SumSegmentPlain<2, false>, SumSegmentPlain<3, false>,
-      SumSegmentPlain<4, false>},
-     {nullptr, SumSegmentPlain<1, true>, SumSegmentPlain<2, true>, SumSegmentPlain<3, true>,
-      SumSegmentPlain<4, true>}},
-    {{nullptr, SumSegmentWide<1, false>, SumSegmentWide<2, false>, SumSegmentWide<3, false>,
-      SumSegmentWide<4, false>},
-     {nullptr, SumSegmentWide<1, true>, SumSegmentWide<2, true>, SumSegmentWide<3, true>,
-      SumSegmentWide<4, true>}}};
-constexpr CountFunction kCount[2][2][5] = {
-    {{nullptr, CountSegmentPlain<1, false>, CountSegmentPlain<2, false>,
-      CountSegmentPlain<3, false>, CountSegmentPlain<4, false>},
-     {nullptr, CountSegmentPlain<1, true>, CountSegmentPlain<2, true>, CountSegmentPlain<3, true>,
-      CountSegmentPlain<4, true>}},
-    {{nullptr, CountSegmentWide<1, false>, CountSegmentWide<2, false>, CountSegmentWide<3, false>,
-      CountSegmentWide<4, false>},
-     {nullptr, CountSegmentWide<1, true>, CountSegmentWide<2, true>, CountSegmentWide<3, true>,
-      CountSegmentWide<4, true>}}};
+#define EMCLADE_VERSIONS(F)                                                                       \
+  {                                                                                               \
+    {nullptr, F<1, 0>, F<2, 0>, F<3, 0>, F<4, 0>}, {nullptr, F<1, 2>, F<2, 2>, F<3, 2>, F<4, 2>}, \
+    {                                                                                             \
+      nullptr, F<1, 4>, F<2, 4>, F<3, 4>, F<4, 4>                                                 \
+    }                                                                                             \
+  }
+constexpr SumFunction kSum[2][3][5] = {EMCLADE_VERSIONS(SumSegmentPlain),
+                                       EMCLADE_VERSIONS(SumSegmentWide)};
+constexpr CountFunction kCount[2][3][5] = {EMCLADE_VERSIONS(CountSegmentPlain),
+                                           EMCLADE_VERSIONS(CountSegmentWide)};
+#undef EMCLADE_VERSIONS
 
 // Step 1: pi_k = (sum over n ascending of Q[n][k]) * (1/N).
 void UpdateMixingProportions(const EmWorkspace& w, const Vector2D<double>& Q,
@@ -347,9 +352,9 @@ void UpdateLogPi(EmWorkspace& w, const std::vector<double>& pi) {
   }
 }
 
-// The slots of locus l: its codes 0 .. J[l], or four for a 2-bit locus.
+// The slots of locus l: its codes 0 .. J[l], or every code of a 2- or 4-bit locus.
 size_t SlotCount(const GenotypeTable& X, const EmLocus& locus, int32_t l) {
-  return X.width[l] == 2 ? 4 : static_cast<size_t>(locus.missing) + 1;
+  return X.width[l] <= 4 ? size_t{1} << X.width[l] : static_cast<size_t>(locus.missing) + 1;
 }
 
 // Step 2 for the loci of one segment, then their terms. The counts
@@ -368,16 +373,17 @@ void UpdateSegment(EmWorkspace& w, double* base, const EmSegment& segment, Vecto
     const int32_t laneCount = kLanes * chunk.groups;
     double* counts = base + chunk.counts;
     std::fill(counts + firstSlot * laneCount, counts + endSlot * laneCount, 0.0);
-    const CountTask task{X.words.data() + block.start,
-                         static_cast<size_t>(block.rowWords),
-                         w.N,
-                         w.A,
-                         firstLocus,
-                         endLocus,
-                         (segment.firstLocus - block.firstLocus) / 32,
-                         base + chunk.memberships,
-                         counts};
-    kCount[w.wideVectors][segment.packed][chunk.groups](task);
+    const CountTask task{
+        X.words.data() + block.start,
+        static_cast<size_t>(block.rowWords),
+        w.N,
+        w.A,
+        firstLocus,
+        endLocus,
+        (segment.firstLocus - block.firstLocus) * std::max<int32_t>(segment.packedWidth, 1) / 64,
+        base + chunk.memberships,
+        counts};
+    kCount[w.wideVectors][segment.packedWidth / 2][chunk.groups](task);
 
     for (int32_t i = 0; i < chunk.clusters; ++i) {
       const int32_t k = chunk.firstCluster + i;
@@ -429,14 +435,16 @@ bool ProductSpent(const EmWorkspace& w, double* base, const std::vector<double>&
   return s < DBL_MIN;
 }
 
-// Whether the loci first .. end - 1 of block b are 2-bit codes one after another from the
-// block's start.
-bool PackedLoci(const GenotypeTable& X, int32_t b, int32_t end) {
+// The width (2 or 4) of the codes of loci first .. end - 1 of block b when they all have it
+// and lie one after another from the block's start; else 0.
+int32_t PackedWidth(const GenotypeTable& X, int32_t b, int32_t end) {
   const int32_t first = X.blocks[b].firstLocus;
+  const int32_t width = X.width[first];
+  if (width > 4) return 0;
   for (int32_t l = first; l < end; ++l) {
-    if (X.width[l] != 2 || X.position[l] != 2 * (l - first)) return false;
+    if (X.width[l] != width || X.position[l] != width * (l - first)) return 0;
   }
-  return true;
+  return width;
 }
 
 }  // namespace
@@ -510,18 +518,21 @@ void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleV
     const int32_t first = X.blocks[b].firstLocus;
     const int32_t end = std::min(X.blocks[b].endLocus, L);
     if (first >= end) break;
-    if (PackedLoci(X, b, end)) {
-      const int32_t words =
-          static_cast<int32_t>(std::max<size_t>(1, kSegmentBytes / (32 * 4 * recordBytes)));
-      for (int32_t l = first; l < end; l += 32 * words) {
-        w.segments.push_back(EmSegment{b, l, std::min(end, l + 32 * words), true, false});
+    const int32_t width = PackedWidth(X, b, end);
+    if (width > 0) {
+      const int32_t perWord = 64 / width;
+      const size_t wordBytes = static_cast<size_t>(perWord) * (size_t{1} << width) * recordBytes;
+      const int32_t words = static_cast<int32_t>(std::max<size_t>(1, kSegmentBytes / wordBytes));
+      for (int32_t l = first; l < end; l += perWord * words) {
+        w.segments.push_back(
+            EmSegment{b, l, std::min(end, l + perWord * words), static_cast<int8_t>(width), false});
       }
     } else {
       size_t bytes = 0;
       for (int32_t l = first; l < end; ++l) {
         const size_t locusBytes = recordBytes * (w.loci[l].missing + 1);
         if (l == first || bytes + locusBytes > kSegmentBytes) {
-          w.segments.push_back(EmSegment{b, l, l, false, false});
+          w.segments.push_back(EmSegment{b, l, l, 0, false});
           bytes = 0;
         }
         bytes += locusBytes;
@@ -599,12 +610,13 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
                              n1 - n0,
                              w.loci.data() + segment.firstLocus,
                              w.loci.data() + segment.endLocus,
-                             (segment.firstLocus - block.firstLocus) / 32,
+                             (segment.firstLocus - block.firstLocus) *
+                                 std::max<int32_t>(segment.packedWidth, 1) / 64,
                              base + chunk.logTerms,
                              base + chunk.factors,
                              SumsOf(base, chunk, n0),
                              w.productSpent.data() + n0};
-          kSum[w.wideVectors][segment.packed][chunk.groups](task);
+          kSum[w.wideVectors][segment.packedWidth / 2][chunk.groups](task);
         }
         if (!segment.endsBlock) continue;
         for (int32_t n = n0; n < n1; ++n) {

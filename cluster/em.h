@@ -20,13 +20,13 @@ struct EmLocus {
 
 // Loci firstLocus .. endLocus - 1 of table block `block`, taken together by every step:
 // their terms are small enough to stay in the core's first-level cache while all
-// individuals pass. A packed segment holds only 2-bit loci, one after another from a word
-// boundary, four slots each, and is decoded a word at a time.
+// individuals pass. A packed segment holds only loci of 2-bit (or only of 4-bit) codes, one
+// after another from a word boundary, a slot for every code, and is decoded a word at a time.
 struct EmSegment {
   int32_t block = 0;
   int32_t firstLocus = 0;
   int32_t endLocus = 0;
-  bool packed = false;
+  int8_t packedWidth = 0;  // 2 or 4 when packed, else 0
   bool endsBlock = false;  // the last segment of its block
 };
 
@@ -43,13 +43,14 @@ struct EmChunk {
 // first iteration so that the loop allocates nothing.
 //
 // Every locus has a slot for each of its codes (alleles 0 .. J[l]-1, the missing code J[l]);
-// a 2-bit locus has four, the last never an allele. For each chunk of clusters and slot:
-// a log record of two rows of lanes (the floored log frequency added to g_k; the log of the
-// likelihood factor, added to h_k), a factor row (the likelihood factor multiplied into f_k:
-// the frequency, or 1 for the missing code and for a negative allele value) and a count row
-// (the weighted allele count F; the row of the missing code, and slot 3 of a 2-bit locus,
-// take contributions that are never read). Every individual keeps its running g, h and f in
-// a record of three rows while the segments pass.
+// a 2- or 4-bit locus has one for every code its width holds, the last never an allele. For
+// each chunk of clusters and slot: a log record of two rows of lanes (the floored log
+// frequency added to g_k; the log of the likelihood factor, added to h_k), a factor row (the
+// likelihood factor multiplied into f_k: the frequency, or 1 for the missing code and for a
+// negative allele value) and a count row (the weighted allele count F; the row of the missing
+// code and the last row of a 2- or 4-bit locus take contributions that are never read).
+// Every individual keeps its running g, h and f in a record of three rows while the segments
+// pass.
 struct EmWorkspace {
   int32_t N = 0, A = 0, L = 0, K = 0;
   int32_t threads = 1;       // threads of every step; the results do not depend on it

@@ -30,18 +30,21 @@ struct Data {
   Vector2D<double> Q;  // starting memberships
 };
 
-// Random allele values (up to maxAlleles[l % size] per locus, 5 unless given). missingRate:
+// Random allele values (minAlleles to maxAlleles[l % size] per locus, 1 to 5 unless given;
+// the drawn value count is an upper bound of the alleles that appear). missingRate:
 // share of copies holding the missing code -9; negativeRate: share of copies holding -1, an
 // allele of its own, at every third locus. Rows of Q are one-hot (so clusters may start
 // empty) or Dirichlet.
 Data MakeData(int32_t N, int32_t A, int32_t L, int32_t K, double missingRate, double negativeRate,
-              bool oneHot, unsigned long seed, const std::vector<int32_t>& maxAlleles = {5}) {
+              bool oneHot, unsigned long seed, const std::vector<int32_t>& maxAlleles = {5},
+              int32_t minAlleles = 1) {
   Data d{N, A, L, K, {}, {}, {}, {}, 0, {}};
   RandomGenerator rng(seed);
   InitVctr3D(d.X, N, A, L, 0);
   std::vector<int32_t> alleles(L);
   for (int32_t l = 0; l < L; ++l) {
-    alleles[l] = 1 + UniformIntDraw(rng, maxAlleles[l % maxAlleles.size()]);
+    alleles[l] =
+        minAlleles + UniformIntDraw(rng, maxAlleles[l % maxAlleles.size()] - minAlleles + 1);
   }
   for (int32_t n = 0; n < N; ++n) {
     for (int32_t a = 0; a < A; ++a) {
@@ -231,24 +234,28 @@ TEST(EmIteration, SameBitsAsLiteralVersionWithMoreThanEightClusters) {
 }
 
 TEST(EmIteration, SameBitsOnEveryThreadCount) {
-  // Loci over several blocks of the table: biallelic ones (2-bit codes, decoded a word at a
-  // time), mixed with loci of up to 12 (4-bit) and 120 (8-bit) alleles; missing copies and
-  // the extra negative allele throughout. Every thread count must give the literal bits.
+  // Loci over several blocks of the table: blocks of biallelic loci (2-bit codes) and of 8
+  // to 12 alleles (4-bit codes), decoded a word at a time, and blocks that mix them with loci
+  // of up to 120 alleles (8-bit); missing copies and the extra negative allele throughout.
+  // Every thread count must give the literal bits.
   struct Case {
     char variant;
     int32_t N, A, L, K;
     std::vector<int32_t> maxAlleles;
+    int32_t minAlleles;
   };
   const Case cases[] = {
-      {'c', 37, 2, 700, 4, {2}},        {'s', 29, 2, 700, 3, {2}},
-      {'a', 23, 1, 1100, 7, {2}},       {'c', 19, 4, 700, 2, {2}},
-      {'s', 31, 3, 400, 9, {2, 2, 12}}, {'a', 26, 2, 300, 16, {2, 12, 120}},
-      {'c', 5, 2, 300, 18, {2, 120}},   {'c', 40, 1, 500, 5, {12}},
+      {'c', 37, 2, 700, 4, {2}, 1},        {'s', 29, 2, 700, 3, {2}, 1},
+      {'a', 23, 1, 1100, 7, {2}, 1},       {'c', 19, 4, 700, 2, {2}, 1},
+      {'s', 31, 3, 400, 9, {2, 2, 12}, 1}, {'a', 26, 2, 300, 16, {2, 12, 120}, 1},
+      {'c', 5, 2, 300, 18, {2, 120}, 1},   {'c', 40, 2, 400, 5, {12}, 8},
+      {'s', 33, 1, 300, 6, {12}, 8},
   };
   unsigned long seed = 900;
   for (const Case& c : cases) {
     ++seed;
-    const Data d = MakeData(c.N, c.A, c.L, c.K, 0.04, 0.03, seed % 2 == 0, seed, c.maxAlleles);
+    const Data d =
+        MakeData(c.N, c.A, c.L, c.K, 0.04, 0.03, seed % 2 == 0, seed, c.maxAlleles, c.minAlleles);
     const RunResult literal = RunIterations(d, c.variant, 4, 2, seed, 0);
     for (const int32_t threads : {1, 2, 3, 8}) {
       SCOPED_TRACE(std::string("variant ") + c.variant + ", A " + std::to_string(c.A) + ", K " +
