@@ -170,8 +170,12 @@ BENCHMARK(BM_IterationLiteral)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IterationProgram)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DefaultEstimation)->Arg('c')->Arg('a')->Arg('s')->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IterationLarge)->Unit(benchmark::kMillisecond);
+// Two sizes: run the large one on its own (--benchmark_filter=Biallelic/20000) for its peak
+// memory, which the process counts from its start.
 BENCHMARK(BM_IterationBiallelic)
     ->Args({2000, 50000, 4, 1})
     ->Args({2000, 50000, 4, 2})
+    ->Args({20000, 100000, 4, 1})
+    ->Args({20000, 100000, 4, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 #include <gsl/gsl_rng.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -45,6 +46,32 @@ void BM_ReaderProgram(benchmark::State& state) {
   }
 }
 
+// The coding alone: the rows of the same table handed to AlleleCoder from memory.
+void BM_CoderOnly(benchmark::State& state) {
+  GenotypeValues X;
+  InitVctr3D(X, kN, kA, kL, 0);
+  gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
+  for (auto& individual : X)
+    for (auto& copy : individual)
+      for (int32_t& v : copy) v = 95 + static_cast<int32_t>(gsl_rng_uniform_int(g, 12));
+  gsl_rng_free(g);
+  for (auto _ : state) {
+    GenotypeTable coded;
+    AlleleCoder coder(kN, kA, kL, "BM_CoderOnly");
+    for (const auto& individual : X) {
+      for (const auto& copy : individual) {
+        std::copy(copy.begin(), copy.end(), coder.Row());
+        coder.AddRow();
+      }
+    }
+    coder.Finish(coded);
+    benchmark::DoNotOptimize(coded.words.back());
+    state.PauseTiming();
+    coded = GenotypeTable();
+    state.ResumeTiming();
+  }
+}
+
 void BM_ReaderIfstream(benchmark::State& state) {
   const std::string& path = DataFile();
   for (auto _ : state) {
@@ -66,4 +93,5 @@ void BM_ReaderIfstream(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_ReaderProgram)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_CoderOnly)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
 BENCHMARK(BM_ReaderIfstream)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
