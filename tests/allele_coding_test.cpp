@@ -133,8 +133,8 @@ TEST(AlleleCoder, CodesMatchLiteralCoding) {
       {40, 2, 200, {2}},
       {50, 2, 64, {7}},
       {500, 2, 16, {4}},
-      {35000, 2, 2, {4}},
-      {35, 2, 17000, {0, 1, 3, 6}},
+      {33000, 2, 1, {4}},
+      {20, 2, 17000, {0, 1, 3, 6}},
   };
   unsigned seed = 1;
   for (const Case& c : cases) {
