@@ -76,8 +76,9 @@ struct SumTask {
 // R individuals side by side, each locus in order: g_k += lambda, h_k += log factor,
 // f_k *= factor. The 3 V R running values stay in registers, and the R individuals give
 // independent chains that hide the latency of each operation. Without kProduct the factors
-// are left out (f is then never read again). Packed: the codes of 32 loci come from one word
-// per row, each at a fixed shift, and locus i of the segment has its four slots at 4 i.
+// are left out (f is then never read again). Packed (kWidth 2 or 4; 0 otherwise): the codes
+// of 64 / kWidth loci come from one word per row, each at a fixed shift, and locus i of the
+// segment has its 2^kWidth slots from slot 2^kWidth i on.
 template <int V, int R, bool kProduct, int kWidth>
 [[gnu::always_inline]] inline void SumGroup(const SumTask& task, int32_t first) {
   constexpr int kLog = 2 * V;  // lane groups per log record
@@ -298,37 +299,38 @@ template <int V, int kWidth>
 // The inner loops in two versions: for any x86-64 processor, and for one with AVX2, chosen
 // when the workspace is prepared. Both do the same IEEE operations (no contraction).
 template <int V, int kWidth>
-void SumSegmentPlain(const SumTask& task) {
-  SumSegmentBody<V, kWidth>(task);
-}
+struct SumKernel {
+  static void Plain(const SumTask& task) { SumSegmentBody<V, kWidth>(task); }
+  [[gnu::target("avx2")]] static void Wide(const SumTask& task) { SumSegmentBody<V, kWidth>(task); }
+};
 template <int V, int kWidth>
-[[gnu::target("avx2")]] void SumSegmentWide(const SumTask& task) {
-  SumSegmentBody<V, kWidth>(task);
-}
-template <int V, int kWidth>
-void CountSegmentPlain(const CountTask& task) {
-  CountSegmentBody<V, kWidth>(task);
-}
-template <int V, int kWidth>
-[[gnu::target("avx2")]] void CountSegmentWide(const CountTask& task) {
-  CountSegmentBody<V, kWidth>(task);
-}
-
-// Every version, [wide][packed width / 2][V].
-using SumFunction = void (*)(const SumTask&);
-using CountFunction = void (*)(const CountTask&);
-#define EMCLADE_VERSIONS(F)                                                                       \
-  {                                                                                               \
-    {nullptr, F<1, 0>, F<2, 0>, F<3, 0>, F<4, 0>}, {nullptr, F<1, 2>, F<2, 2>, F<3, 2>, F<4, 2>}, \
-    {                                                                                             \
-      nullptr, F<1, 4>, F<2, 4>, F<3, 4>, F<4, 4>                                                 \
-    }                                                                                             \
+struct CountKernel {
+  static void Plain(const CountTask& task) { CountSegmentBody<V, kWidth>(task); }
+  [[gnu::target("avx2")]] static void Wide(const CountTask& task) {
+    CountSegmentBody<V, kWidth>(task);
   }
-constexpr SumFunction kSum[2][3][5] = {EMCLADE_VERSIONS(SumSegmentPlain),
-                                       EMCLADE_VERSIONS(SumSegmentWide)};
-constexpr CountFunction kCount[2][3][5] = {EMCLADE_VERSIONS(CountSegmentPlain),
-                                           EMCLADE_VERSIONS(CountSegmentWide)};
-#undef EMCLADE_VERSIONS
+};
+
+// The version of Kernel for `groups` lane groups (1 to 4), a packed width (0, 2, 4) and the
+// processor.
+template <template <int, int> class Kernel>
+auto KernelVersion(bool wide, int32_t width, int32_t groups) -> decltype(&Kernel<1, 0>::Plain) {
+  auto forWidth = [&]<int kWidth>() -> decltype(&Kernel<1, 0>::Plain) {
+    switch (groups) {
+      case 1:
+        return wide ? &Kernel<1, kWidth>::Wide : &Kernel<1, kWidth>::Plain;
+      case 2:
+        return wide ? &Kernel<2, kWidth>::Wide : &Kernel<2, kWidth>::Plain;
+      case 3:
+        return wide ? &Kernel<3, kWidth>::Wide : &Kernel<3, kWidth>::Plain;
+      default:
+        return wide ? &Kernel<4, kWidth>::Wide : &Kernel<4, kWidth>::Plain;
+    }
+  };
+  if (width == 2) return forWidth.template operator()<2>();
+  if (width == 4) return forWidth.template operator()<4>();
+  return forWidth.template operator()<0>();
+}
 
 // Step 1: pi_k = (sum over n ascending of Q[n][k]) * (1/N).
 void UpdateMixingProportions(const EmWorkspace& w, const Vector2D<double>& Q,
@@ -373,17 +375,16 @@ void UpdateSegment(EmWorkspace& w, double* base, const EmSegment& segment, Vecto
     const int32_t laneCount = kLanes * chunk.groups;
     double* counts = base + chunk.counts;
     std::fill(counts + firstSlot * laneCount, counts + endSlot * laneCount, 0.0);
-    const CountTask task{
-        X.words.data() + block.start,
-        static_cast<size_t>(block.rowWords),
-        w.N,
-        w.A,
-        firstLocus,
-        endLocus,
-        (segment.firstLocus - block.firstLocus) * std::max<int32_t>(segment.packedWidth, 1) / 64,
-        base + chunk.memberships,
-        counts};
-    kCount[w.wideVectors][segment.packedWidth / 2][chunk.groups](task);
+    const CountTask task{X.words.data() + block.start,
+                         static_cast<size_t>(block.rowWords),
+                         w.N,
+                         w.A,
+                         firstLocus,
+                         endLocus,
+                         segment.firstWord,
+                         base + chunk.memberships,
+                         counts};
+    KernelVersion<CountKernel>(w.wideVectors, segment.packedWidth, chunk.groups)(task);
 
     for (int32_t i = 0; i < chunk.clusters; ++i) {
       const int32_t k = chunk.firstCluster + i;
@@ -469,7 +470,8 @@ void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleV
       w.negativeAllele[w.alleleStart[l] + j] = AlleleValues[l][j] < 0;
   }
 
-  // Slots: codes 0 .. J[l] of every locus, four for a 2-bit locus, one locus after another.
+  // Slots: codes 0 .. J[l] of every locus (every code of a 2- or 4-bit locus), one locus
+  // after another.
   w.loci.assign(L, EmLocus{});
   size_t slots = 0;
   for (int32_t l = 0; l < L; ++l) {
@@ -524,15 +526,15 @@ void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleV
       const size_t wordBytes = static_cast<size_t>(perWord) * (size_t{1} << width) * recordBytes;
       const int32_t words = static_cast<int32_t>(std::max<size_t>(1, kSegmentBytes / wordBytes));
       for (int32_t l = first; l < end; l += perWord * words) {
-        w.segments.push_back(
-            EmSegment{b, l, std::min(end, l + perWord * words), static_cast<int8_t>(width), false});
+        w.segments.push_back(EmSegment{b, l, std::min(end, l + perWord * words),
+                                       static_cast<int8_t>(width), (l - first) / perWord, false});
       }
     } else {
       size_t bytes = 0;
       for (int32_t l = first; l < end; ++l) {
         const size_t locusBytes = recordBytes * (w.loci[l].missing + 1);
         if (l == first || bytes + locusBytes > kSegmentBytes) {
-          w.segments.push_back(EmSegment{b, l, l, 0, false});
+          w.segments.push_back(EmSegment{b, l, l, 0, 0, false});
           bytes = 0;
         }
         bytes += locusBytes;
@@ -610,13 +612,12 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
                              n1 - n0,
                              w.loci.data() + segment.firstLocus,
                              w.loci.data() + segment.endLocus,
-                             (segment.firstLocus - block.firstLocus) *
-                                 std::max<int32_t>(segment.packedWidth, 1) / 64,
+                             segment.firstWord,
                              base + chunk.logTerms,
                              base + chunk.factors,
                              SumsOf(base, chunk, n0),
                              w.productSpent.data() + n0};
-          kSum[w.wideVectors][segment.packedWidth / 2][chunk.groups](task);
+          KernelVersion<SumKernel>(w.wideVectors, segment.packedWidth, chunk.groups)(task);
         }
         if (!segment.endsBlock) continue;
         for (int32_t n = n0; n < n1; ++n) {

@@ -27,6 +27,7 @@ struct EmSegment {
   int32_t firstLocus = 0;
   int32_t endLocus = 0;
   int8_t packedWidth = 0;  // 2 or 4 when packed, else 0
+  int32_t firstWord = 0;   // packed: the word of the block's rows that holds its first code
   bool endsBlock = false;  // the last segment of its block
 };
 
