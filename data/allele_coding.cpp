@@ -120,6 +120,8 @@ namespace {
 
 // A locus's first values are compared all at once: most loci hold no more.
 constexpr int32_t kInlineValues = 16;
+// Values within kWindow of a locus's first one (half below, half above) are coded by table.
+constexpr uint32_t kWindow = 64;
 // Rows are coded in groups whose codes fill whole words at every width.
 constexpr int32_t kRowGroup = 32;
 
@@ -239,6 +241,10 @@ struct AlleleCoder::Locus {
   int32_t distinct = 0;                // values seen so far
   int32_t width = 2;                   // bits per code in column
   uint64_t* column = nullptr;          // code of every row so far
+  // Codes by value for the kWindow values from base on (most loci hold values close to one
+  // another): code + 1, or 0 for a value not seen yet or with a code past 254.
+  uint32_t base = 0;
+  uint8_t window[kWindow] = {};
 };
 
 AlleleCoder::AlleleCoder(int32_t N, int32_t A, int32_t L, const std::string& routine)
@@ -322,16 +328,24 @@ void AlleleCoder::Flush() {
     bool wider = false;
     uint64_t packed = 0;
     int32_t bit = 0;
+    if (locus.distinct == 0 && rows > 0) locus.base = static_cast<uint32_t>(*value) - kWindow / 2;
     for (int32_t r = 0; r < rows; ++r, value += L_) {
-      const uint32_t match = MatchValues(locus.values, *value) & known;
+      const uint32_t offset = static_cast<uint32_t>(*value) - locus.base;
+      const uint32_t byWindow = offset < kWindow ? locus.window[offset] : 0;
       uint32_t code;
-      if (match != 0) {
-        code = static_cast<uint32_t>(__builtin_ctz(match));
+      if (byWindow != 0) {
+        code = byWindow - 1;
       } else {
-        code = NewValue(l, *value);
-        known = (1u << std::min(locus.distinct, kInlineValues)) - 1;
-        // Room for every value so far and one code more (the missing code may need it).
-        wider = wider || CodeWidth(static_cast<int64_t>(locus.distinct) + 1) > w;
+        const uint32_t match = MatchValues(locus.values, *value) & known;
+        if (match != 0) {
+          code = static_cast<uint32_t>(__builtin_ctz(match));
+        } else {
+          code = NewValue(l, *value);
+          known = (1u << std::min(locus.distinct, kInlineValues)) - 1;
+          // Room for every value so far and one code more (the missing code may need it).
+          wider = wider || CodeWidth(static_cast<int64_t>(locus.distinct) + 1) > w;
+        }
+        if (offset < kWindow && code < 255) locus.window[offset] = static_cast<uint8_t>(code + 1);
       }
       codes[r] = code;
       packed |= static_cast<uint64_t>(code) << bit;
@@ -424,21 +438,28 @@ void AlleleCoder::Finish(GenotypeTable& X) {
 
     if (uniform) {
       // Codes one after another at one width: tiles of E rows x E loci (one column word of
-      // each of E loci) turn into one word of each of E rows.
+      // each of E loci) turn into one word of each of E rows. A thousand rows at a time, each
+      // word of their rows in turn, so that the E columns stream and the rows stay in cache.
       const int32_t width = X.width[block.firstLocus];
       const int32_t E = 64 / width;
+      constexpr int64_t kRows = 1024;
       uint64_t tile[32];
-      for (int64_t r0 = 0; r0 < rows; r0 += E) {
-        const size_t t = static_cast<size_t>(r0 / E);
-        const int32_t count = static_cast<int32_t>(std::min<int64_t>(E, rows - r0));
+      const uint64_t* columns[32];
+      for (int64_t c0 = 0; c0 < rows; c0 += kRows) {
+        const int64_t c1 = std::min(rows, c0 + kRows);
         for (int32_t j = 0; j < block.rowWords; ++j) {
-          for (int32_t i = 0; i < E; ++i) {
-            const int32_t l = block.firstLocus + j * E + i;
-            tile[i] = l < block.endLocus ? loci_[l].column[t] : 0;
-          }
-          TransposeTile(tile, width);
-          for (int32_t e = 0; e < count; ++e) {
-            blockWords[static_cast<size_t>(r0 + e) * block.rowWords + j] = tile[e];
+          const int32_t first = block.firstLocus + j * E;
+          const int32_t loci = std::min(E, block.endLocus - first);
+          for (int32_t i = 0; i < loci; ++i) columns[i] = loci_[first + i].column;
+          for (int64_t r0 = c0; r0 < c1; r0 += E) {
+            const size_t t = static_cast<size_t>(r0 / E);
+            for (int32_t i = 0; i < loci; ++i) tile[i] = columns[i][t];
+            std::fill(tile + loci, tile + E, uint64_t{0});  // bits of no locus stay 0
+            TransposeTile(tile, width);
+            const int32_t count = static_cast<int32_t>(std::min<int64_t>(E, rows - r0));
+            uint64_t* word = blockWords + static_cast<size_t>(r0) * block.rowWords + j;
+            for (int32_t e = 0; e < count; ++e)
+              word[static_cast<size_t>(e) * block.rowWords] = tile[e];
           }
         }
       }

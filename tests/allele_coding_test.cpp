@@ -146,6 +146,17 @@ TEST(AlleleCoder, CodesMatchLiteralCoding) {
         for (int32_t l = 0; l < c.L; ++l)
           values[n][a][l] = RegimeValue(c.regimes[l % c.regimes.size()], n * c.A + a, rows, bits);
     const GenotypeTable X = CodeGenotypeValues(values);
+    // Bits that belong to no locus are 0: past the last code of every block's rows.
+    for (const LocusBlock& block : X.blocks) {
+      const int32_t used = X.position[block.endLocus - 1] + X.width[block.endLocus - 1];
+      for (int64_t r = 0; r < rows; ++r) {
+        const uint64_t* row = X.words.data() + block.start + r * block.rowWords;
+        for (int32_t i = used / 64; i < block.rowWords; ++i) {
+          const int32_t from = std::max(0, used - 64 * i);
+          ASSERT_EQ(from == 0 ? row[i] : row[i] >> from, 0u) << "block " << block.firstLocus;
+        }
+      }
+    }
     for (int32_t l = 0; l < c.L; ++l) {
       std::set<int32_t> literal;
       for (const auto& individual : values)
