@@ -95,7 +95,10 @@ void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleV
 //   plain products while s_n is a normal double; when s_n is 0 or subnormal it is
 //   computed in log space instead, LogSumExp over k of (sum of ln P over the individual's
 //   non-negative copies, a outer and l inner) + ln pi_k. It is -inf only when the
-//   individual is impossible under every cluster.
+//   individual is impossible under every cluster. Once s_n from an individual's products so
+//   far is below DBL_MIN, its products are no longer formed: every later factor lies in
+//   [0, 1] and rounding is monotone, so the final s_n would be below DBL_MIN as well and the
+//   term takes the log-space path with the same bits.
 // - The stochastic draw always finds a cluster (DrawCluster).
 //
 // Threads (w.threads) never change a bit: each sum is done by one thread in its documented

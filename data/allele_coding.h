@@ -12,8 +12,9 @@
 
 // Codes a table handed over row by row (individual n, copy a, in that order; L values each)
 // while it is read or simulated, so that no table of values is ever held. Rows are staged in
-// groups of 32 or more; each group is then coded locus by locus: a value is compared with
-// the first sixteen values of its locus at once, the rest are looked up in a hash table.
+// groups of 32 or more; each group is then coded locus by locus: a value near the locus's
+// first value is coded through a small table, another is compared with the first sixteen
+// values of its locus at once, and the rest are looked up in a hash table.
 // Values are numbered in their order of first appearance and kept in a column of codes per
 // locus, at the narrowest width that holds them and one code more. Finish renumbers them by
 // ascending value, leaving out the smallest value of a locus when it is negative (the
