@@ -38,16 +38,21 @@ double* LaneBase(EmWorkspace& w) {
   return w.lanes.data() + ((64 - at % 64) % 64) / sizeof(double);
 }
 
-// Runs work(part, parts) on `threads` threads, or on the calling one alone.
+// Runs work(unit, thread) for units 0 .. units - 1 on `threads` threads (thread numbers from
+// 0), each unit on one thread, handed out one at a time to whichever thread is free; on the
+// calling thread alone when threads is 1. Which thread runs a unit never changes its result.
 template <typename Work>
-void RunOnThreads(int32_t threads, const Work& work) {
+void RunUnits(int32_t threads, int32_t units, const Work& work) {
   if (threads <= 1) {
-    work(0, 1);
+    for (int32_t unit = 0; unit < units; ++unit) work(unit, 0);
     return;
   }
-#pragma omp parallel num_threads(threads)
-  work(omp_get_thread_num(), omp_get_num_threads());
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+  for (int32_t unit = 0; unit < units; ++unit) work(unit, omp_get_thread_num());
 }
+
+// Units of work per thread: enough that a thread slowed by other jobs holds up no one.
+constexpr int32_t kUnitsPerThread = 4;
 
 // The start of part `part` of `parts` equal shares of total.
 int32_t ShareStart(int64_t total, int32_t part, int32_t parts) {
@@ -572,13 +577,13 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
     }
   }
 
-  // Step 2 and the terms, the segments split between the threads by their loci.
-  RunOnThreads(w.threads, [&](int32_t part, int32_t parts) {
-    const int64_t L = std::max(w.L, 1);
-    for (const EmSegment& segment : w.segments) {
-      if (segment.firstLocus * int64_t{parts} / L == part) {
-        UpdateSegment(w, base, segment, AlleleFrequencies);
-      }
+  // Step 2 and the terms, in units of consecutive segments.
+  const int32_t segments = static_cast<int32_t>(w.segments.size());
+  const int32_t segmentUnits = std::min(segments, kUnitsPerThread * w.threads);
+  RunUnits(w.threads, segmentUnits, [&](int32_t unit, int32_t) {
+    const int32_t s1 = ShareStart(segments, unit + 1, segmentUnits);
+    for (int32_t s = ShareStart(segments, unit, segmentUnits); s < s1; ++s) {
+      UpdateSegment(w, base, w.segments[s], AlleleFrequencies);
     }
   });
 
@@ -587,12 +592,14 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
   const bool stochastic = settling && emVariant == 's';
   const double beta = AnnealingExponent;
 
-  // Steps 3 and 5 (and 4 under annealing), the individuals split between the threads. Each
+  // Steps 3 and 5 (and 4 under annealing), in units of consecutive individuals. Each
   // individual's sums of every cluster, each in its documented order (a outer, l inner),
   // share one pass over the copies: the copies a one after another, each through the
   // segments in locus order.
-  RunOnThreads(w.threads, [&](int32_t part, int32_t parts) {
-    const int32_t n0 = ShareStart(N, part, parts), n1 = ShareStart(N, part + 1, parts);
+  const int32_t individualUnits = w.threads > 1 ? std::min(N, kUnitsPerThread * w.threads) : 1;
+  RunUnits(w.threads, individualUnits, [&](int32_t unit, int32_t thread) {
+    const int32_t n0 = ShareStart(N, unit, individualUnits);
+    const int32_t n1 = ShareStart(N, unit + 1, individualUnits);
     for (const EmChunk& chunk : w.chunks) {
       const int32_t laneCount = kLanes * chunk.groups;
       for (int32_t n = n0; n < n1; ++n) {
@@ -626,9 +633,10 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
       }
     }
 
-    // The last individual's ratios stay in LogRatioMatrix; other threads use scratch.
+    // The last individual's ratios stay in LogRatioMatrix; other units use their thread's
+    // scratch.
     const bool last = n1 == N;
-    double* scratch = w.ratioScratch.data() + static_cast<size_t>(part) * K * K;
+    double* scratch = w.ratioScratch.data() + static_cast<size_t>(thread) * K * K;
     auto ratio = [&](int32_t k, int32_t m) -> double& {
       return last ? LogRatioMatrix[k][m] : scratch[static_cast<size_t>(k) * K + m];
     };
