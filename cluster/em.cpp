@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <string>
+
+#include "data/memory_check.h"
 
 namespace {
 
@@ -510,6 +513,10 @@ void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleV
     chunk.memberships = take(static_cast<size_t>(N) * laneCount);
     w.chunks.push_back(chunk);
   }
+  RequireMemory(static_cast<double>(doubles) * sizeof(double) + double(L) * sizeof(EmLocus),
+                "the EM tables of " + std::to_string(K) + " clusters over " + std::to_string(L) +
+                    " loci and " + std::to_string(N) + " individuals",
+                "RunEM");
   w.lanes.assign(doubles + 8, 0.0);
   // Factors of 1 wherever no frequency is written: the missing code and the unused lanes.
   double* base = LaneBase(w);

@@ -540,3 +540,13 @@ TEST(FinishAlleleFrequencies, LiftsSmallFrequenciesAndRenormalises) {
   FinishAlleleFrequencies(P, {5}, 4, rng);
   EXPECT_GT(P[0][0][2], 0.005);
 }
+
+TEST(EmIteration, RefusesTablesLargerThanMemory) {
+  // Two billion individuals' running sums alone would take 192 GB.
+  const Data d = MakeData(4, 2, 3, 4, 0.0, 0.0, true, 3);
+  EmWorkspace w;
+  EXPECT_EXIT(PrepareEmWorkspace(d.coded, d.V, d.J, 2000000000, 2, 3, 4, w),
+              testing::ExitedWithCode(1),
+              "^Not enough memory for the EM tables of 4 clusters over 3 loci and 2000000000 "
+              "individuals .* - RunEM\n$");
+}
