@@ -11,9 +11,7 @@
 #include "data/memory_check.h"
 #include "data/messages.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <immintrin.h>
 
 // Zero-filled words whose pages the system provides when first written. Large ones are
 // mapped on their own, so that releasing them returns the memory at once.
@@ -214,17 +212,21 @@ void RecodeColumn(uint64_t* column, int64_t count, int32_t width, int32_t narrow
   std::fill(column + outWord, column + words, uint64_t{0});
 }
 
-// The transposition of an E x E matrix of `width`-bit elements (E = 64 / width), word i
-// holding row i with element e at bit e * width: afterwards word e holds column e.
-void TransposeTile(uint64_t* m, int32_t width) {
-  const int32_t E = 64 / width;
+// The transposition of an E x E matrix of kWidth-bit elements (E = 64 / kWidth), word i
+// holding row i with element e at bit e * kWidth: afterwards word e holds column e. Stage by
+// stage, halves of ever smaller blocks swap places: the elements whose index has bit s set in
+// row i with those whose index has it clear in row i + s.
+template <int kWidth>
+void TransposeTile(uint64_t* m) {
+  constexpr int32_t E = 64 / kWidth;
   for (int32_t s = E / 2; s >= 1; s /= 2) {
-    const int32_t shift = s * width;
-    // The elements whose index has bit s clear.
-    uint64_t mask = 0;
-    for (int32_t e = 0; e < E; ++e) {
-      if ((e & s) == 0) mask |= ((width == 64 ? ~0ull : (1ull << width) - 1)) << (e * width);
-    }
+    const int32_t shift = s * kWidth;
+    // `shift` ones, `shift` zeros, and so on from bit 0.
+    const uint64_t mask = shift == 32   ? 0x00000000FFFFFFFFull
+                          : shift == 16 ? 0x0000FFFF0000FFFFull
+                          : shift == 8  ? 0x00FF00FF00FF00FFull
+                          : shift == 4  ? 0x0F0F0F0F0F0F0F0Full
+                                        : 0x3333333333333333ull;
     for (int32_t i = 0; i < E; ++i) {
       if (i & s) continue;
       const uint64_t t = ((m[i] >> shift) ^ m[i + s]) & mask;
@@ -274,6 +276,7 @@ AlleleCoder::AlleleCoder(int32_t N, int32_t A, int32_t L, const std::string& rou
   }
   widened_.resize(L_);
   manyValues_ = std::make_unique<ValueCodes>();
+  wideVectors_ = __builtin_cpu_supports("avx2");
 }
 
 AlleleCoder::~AlleleCoder() = default;
@@ -304,14 +307,140 @@ uint32_t AlleleCoder::NewValue(int32_t l, int32_t value) {
   return static_cast<uint32_t>(locus.distinct++);
 }
 
+void AlleleCoder::CodeLocus(int32_t l, const int32_t* value, size_t stride, int32_t rows) {
+  Locus& locus = loci_[l];
+  uint32_t codes[2 * kRowGroup];
+  // Codes packed at the locus's width as they come; rowsCoded_ is a whole number of row
+  // groups, so this group starts a word. A new value that needs a wider code sends the
+  // group's codes again, at the new width, after the column has been widened.
+  const int32_t w = locus.width;
+  uint64_t* word = locus.column + static_cast<size_t>(rowsCoded_) * w / 64;
+  uint32_t known = (1u << std::min(locus.distinct, kInlineValues)) - 1;
+  bool wider = false;
+  uint64_t packed = 0;
+  int32_t bit = 0;
+  if (locus.distinct == 0 && rows > 0) locus.base = static_cast<uint32_t>(*value) - kWindow / 2;
+  for (int32_t r = 0; r < rows; ++r, value += stride) {
+    const uint32_t offset = static_cast<uint32_t>(*value) - locus.base;
+    const uint32_t byWindow = offset < kWindow ? locus.window[offset] : 0;
+    uint32_t code;
+    if (byWindow != 0) {
+      code = byWindow - 1;
+    } else {
+      const uint32_t match = MatchValues(locus.values, *value) & known;
+      if (match != 0) {
+        code = static_cast<uint32_t>(__builtin_ctz(match));
+      } else {
+        code = NewValue(l, *value);
+        known = (1u << std::min(locus.distinct, kInlineValues)) - 1;
+        // Room for every value so far and one code more (the missing code may need it).
+        wider = wider || CodeWidth(static_cast<int64_t>(locus.distinct) + 1) > w;
+      }
+      if (offset < kWindow && code < 255) locus.window[offset] = static_cast<uint8_t>(code + 1);
+    }
+    codes[r] = code;
+    packed |= static_cast<uint64_t>(code) << bit;
+    bit += w;
+    if (bit == 64) {
+      *word++ = packed;
+      packed = 0;
+      bit = 0;
+    }
+  }
+  if (bit > 0) *word = packed;
+  if (!wider) return;
+  Widen(l, CodeWidth(static_cast<int64_t>(locus.distinct) + 1));
+  const int32_t width = locus.width;
+  uint64_t* start = locus.column + static_cast<size_t>(rowsCoded_) * width / 64;
+  for (int32_t r = 0; r < rows; ++r) {
+    start[(r * width) >> 6] |= static_cast<uint64_t>(codes[r]) << ((r * width) & 63);
+  }
+}
+
+// Eight loci at a time: their staged values turned into one row of 8 x rows values per locus
+// (8 x 8 transpositions), and a locus whose values are all among its first sixteen, at 2 or
+// 4 bits, coded eight rows at once by comparing them with each known value. Any other locus
+// goes through CodeLocus. Returns the number of loci done (a multiple of 8).
+[[gnu::target("avx2")]] int32_t AlleleCoder::FlushEightLoci(int32_t rows) {
+  alignas(32) int32_t columns[8][2 * kRowGroup];
+  int32_t l = 0;
+  for (; l + 8 <= L_; l += 8) {
+    const int32_t* staged = staged_.data() + l;
+    if (l % 16 == 0 && l + 16 < L_) {
+      for (int32_t r = 0; r < rows; ++r)
+        __builtin_prefetch(staged + static_cast<size_t>(r) * L_ + 16);
+    }
+    for (int32_t r = 0; r < rows; r += 8) {
+      __m256i v[8], t[8];
+      for (int i = 0; i < 8; ++i) {
+        v[i] = _mm256_loadu_si256(
+            reinterpret_cast<const __m256i*>(staged + static_cast<size_t>(r + i) * L_));
+      }
+      for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_epi32(v[i], v[i + 1]);
+        t[i + 1] = _mm256_unpackhi_epi32(v[i], v[i + 1]);
+      }
+      for (int i = 0; i < 8; i += 4) {
+        v[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
+        v[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
+        v[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
+        v[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
+      }
+      for (int i = 0; i < 4; ++i) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(columns[i] + r),
+                           _mm256_permute2x128_si256(v[i], v[i + 4], 0x20));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(columns[i + 4] + r),
+                           _mm256_permute2x128_si256(v[i], v[i + 4], 0x31));
+      }
+    }
+    for (int32_t i = 0; i < 8; ++i) {
+      Locus& locus = loci_[l + i];
+      const int32_t w = locus.width;
+      bool done = locus.distinct > 0 && locus.distinct <= kInlineValues && w <= 4;
+      if (done) {
+        // Code d where a value equals the locus's value d; every lane must find one.
+        const __m256i shifts = _mm256_setr_epi32(0, w, 2 * w, 3 * w, 4 * w, 5 * w, 6 * w, 7 * w);
+        uint64_t* word = locus.column + static_cast<size_t>(rowsCoded_) * w / 64;
+        uint64_t packed = 0;
+        int32_t bit = 0;
+        for (int32_t r = 0; r < rows && done; r += 8) {
+          const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(columns[i] + r));
+          __m256i codes = _mm256_setzero_si256(), matched = _mm256_setzero_si256();
+          for (int32_t d = 0; d < locus.distinct; ++d) {
+            const __m256i m = _mm256_cmpeq_epi32(x, _mm256_set1_epi32(locus.values[d]));
+            codes = _mm256_or_si256(codes, _mm256_and_si256(m, _mm256_set1_epi32(d)));
+            matched = _mm256_or_si256(matched, m);
+          }
+          done = _mm256_movemask_ps(_mm256_castsi256_ps(matched)) == 0xFF;
+          // Eight codes side by side at w bits: each shifted into place, then all lanes ORed.
+          __m128i sum = _mm_or_si128(_mm256_castsi256_si128(_mm256_sllv_epi32(codes, shifts)),
+                                     _mm256_extracti128_si256(_mm256_sllv_epi32(codes, shifts), 1));
+          sum = _mm_or_si128(sum, _mm_shuffle_epi32(sum, 0x4E));
+          sum = _mm_or_si128(sum, _mm_shuffle_epi32(sum, 0xB1));
+          packed |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_cvtsi128_si32(sum))) << bit;
+          bit += 8 * w;
+          if (bit == 64) {
+            *word++ = packed;
+            packed = 0;
+            bit = 0;
+          }
+        }
+        if (done && bit > 0) *word = packed;
+      }
+      // A new value (or a locus this path does not take): all its rows, one at a time.
+      if (!done) CodeLocus(l + i, columns[i], 1, rows);
+    }
+  }
+  return l;
+}
+
 void AlleleCoder::Flush() {
   if (rowsCoded_ + stagedRows_ > static_cast<int64_t>(N_) * A_) {
     FailRun("More rows than " + std::to_string(N_) + " x " + std::to_string(A_) + " - " + routine_);
   }
   const int32_t rows = stagedRows_;
-  uint32_t codes[2 * kRowGroup];
-  for (int32_t l = 0; l < L_; ++l) {
-    Locus& locus = loci_[l];
+  const int32_t done = wideVectors_ && rows % 8 == 0 ? FlushEightLoci(rows) : 0;
+  for (int32_t l = done; l < L_; ++l) {
     const int32_t* value = staged_.data() + l;
     // The staged rows lie far apart: each cache line holds 16 loci of one row. Fetch the
     // lines of the next 16 loci while these are coded.
@@ -319,51 +448,7 @@ void AlleleCoder::Flush() {
       for (int32_t r = 0; r < rows; ++r)
         __builtin_prefetch(value + static_cast<size_t>(r) * L_ + 16);
     }
-    // Codes packed at the locus's width as they come; rowsCoded_ is a whole number of row
-    // groups, so this group starts a word. A new value that needs a wider code sends the
-    // group's codes again, at the new width, after the column has been widened.
-    const int32_t w = locus.width;
-    uint64_t* word = locus.column + static_cast<size_t>(rowsCoded_) * w / 64;
-    uint32_t known = (1u << std::min(locus.distinct, kInlineValues)) - 1;
-    bool wider = false;
-    uint64_t packed = 0;
-    int32_t bit = 0;
-    if (locus.distinct == 0 && rows > 0) locus.base = static_cast<uint32_t>(*value) - kWindow / 2;
-    for (int32_t r = 0; r < rows; ++r, value += L_) {
-      const uint32_t offset = static_cast<uint32_t>(*value) - locus.base;
-      const uint32_t byWindow = offset < kWindow ? locus.window[offset] : 0;
-      uint32_t code;
-      if (byWindow != 0) {
-        code = byWindow - 1;
-      } else {
-        const uint32_t match = MatchValues(locus.values, *value) & known;
-        if (match != 0) {
-          code = static_cast<uint32_t>(__builtin_ctz(match));
-        } else {
-          code = NewValue(l, *value);
-          known = (1u << std::min(locus.distinct, kInlineValues)) - 1;
-          // Room for every value so far and one code more (the missing code may need it).
-          wider = wider || CodeWidth(static_cast<int64_t>(locus.distinct) + 1) > w;
-        }
-        if (offset < kWindow && code < 255) locus.window[offset] = static_cast<uint8_t>(code + 1);
-      }
-      codes[r] = code;
-      packed |= static_cast<uint64_t>(code) << bit;
-      bit += w;
-      if (bit == 64) {
-        *word++ = packed;
-        packed = 0;
-        bit = 0;
-      }
-    }
-    if (bit > 0) *word = packed;
-    if (!wider) continue;
-    Widen(l, CodeWidth(static_cast<int64_t>(locus.distinct) + 1));
-    const int32_t width = locus.width;
-    uint64_t* start = locus.column + static_cast<size_t>(rowsCoded_) * width / 64;
-    for (int32_t r = 0; r < rows; ++r) {
-      start[(r * width) >> 6] |= static_cast<uint64_t>(codes[r]) << ((r * width) & 63);
-    }
+    CodeLocus(l, value, static_cast<size_t>(L_), rows);
   }
   rowsCoded_ += stagedRows_;
   stagedRows_ = 0;
@@ -455,7 +540,23 @@ void AlleleCoder::Finish(GenotypeTable& X) {
             const size_t t = static_cast<size_t>(r0 / E);
             for (int32_t i = 0; i < loci; ++i) tile[i] = columns[i][t];
             std::fill(tile + loci, tile + E, uint64_t{0});  // bits of no locus stay 0
-            TransposeTile(tile, width);
+            switch (width) {
+              case 2:
+                TransposeTile<2>(tile);
+                break;
+              case 4:
+                TransposeTile<4>(tile);
+                break;
+              case 8:
+                TransposeTile<8>(tile);
+                break;
+              case 16:
+                TransposeTile<16>(tile);
+                break;
+              default:
+                TransposeTile<32>(tile);
+                break;
+            }
             const int32_t count = static_cast<int32_t>(std::min<int64_t>(E, rows - r0));
             uint64_t* word = blockWords + static_cast<size_t>(r0) * block.rowWords + j;
             for (int32_t e = 0; e < count; ++e)

@@ -47,6 +47,8 @@ class AlleleCoder {
   class ValueCodes;
   class Words;
   void Flush();
+  int32_t FlushEightLoci(int32_t rows);
+  void CodeLocus(int32_t l, const int32_t* value, size_t stride, int32_t rows);
   void Widen(int32_t l, int32_t width);
   uint32_t NewValue(int32_t l, int32_t value);
 
@@ -61,6 +63,7 @@ class AlleleCoder {
   std::vector<Words> groups_;               // the 2-bit columns, groupLoci_ loci each
   std::vector<Words> widened_;              // a column of its own once a locus outgrows 2 bits
   std::unique_ptr<ValueCodes> manyValues_;  // codes of values past the first 16 of a locus
+  bool wideVectors_ = false;                // the processor runs the AVX2 version of Flush
 };
 
 // For every locus l of X: AlleleValues[l] = the ascending distinct values at l over all
