@@ -8,10 +8,10 @@
 #include <new>
 #include <numeric>
 
+#include <immintrin.h>
+
 #include "data/memory_check.h"
 #include "data/messages.h"
-
-#include <immintrin.h>
 
 // Zero-filled words whose pages the system provides when first written. Large ones are
 // mapped on their own, so that releasing them returns the memory at once.
