@@ -240,7 +240,7 @@ template <int V, int kWidth>
                               (kWidth > 0 ? task.firstWord : firstLocus->at >> 6);
       for (int32_t a = 0; a < A; ++a) __builtin_prefetch(ahead + a * rowWords);
     }
-    if (kWidth > 0 && A <= 2) {
+    if (kWidth > 0 && (A == 1 || A == 2)) {
       // The pairs of a word at once: the lowest bit of field i of `same` is set when both
       // copies of locus i have one code, and `other` is the second copy's code, or the spare
       // slot for a homozygote.
