@@ -118,6 +118,8 @@ int RunEstimation(const RunSettings& settings, unsigned long seed) {
   RunEM(X, AlleleValues, J, N, A, L, K, I, settings.emVariant, settlingCount, rng,
         MixingProportions, AlleleFrequencies, ClusteringProbabilities, LogRatioMatrix,
         LogLikelihoodHistory);
+  // Nothing after the iterations reads the table: its memory goes back before the charts.
+  X = GenotypeTable();
 
   // 10. Assignment-probability chart.
   PlotAP(ClusteringProbabilities, outputBase + "AP.png");

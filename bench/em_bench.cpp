@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <iostream>
 #include <streambuf>
 
@@ -110,9 +111,71 @@ void BM_IterationLarge(benchmark::State& state) {
   TimeProgramIteration(state, p);
 }
 
+// A diploid table of N individuals and L biallelic loci (values 0 and 1, every code drawn
+// with probability 1/2 by a seeded xorshift generator), laid out and filled a word at a
+// time, with Dirichlet starting memberships of K clusters.
+Problem MakeBiallelicProblem(int32_t N, int32_t L, int32_t K, unsigned long seed) {
+  Problem p{N, 2, L, K, {}, {}, {}, {}, 0, {}, {}, {}, {}};
+  LayOutGenotypeTable(p.coded, N, 2, L, Vector2D<int32_t>(L, std::vector<int32_t>{0, 1}),
+                      std::vector<int32_t>(L, -9));
+  uint64_t x = 88172645463325252ull ^ seed;
+  for (const LocusBlock& block : p.coded.blocks) {
+    const int32_t bits = 2 * (block.endLocus - block.firstLocus);
+    uint64_t* word = p.coded.words.data() + block.start;
+    for (int64_t r = 0; r < int64_t{2} * N; ++r) {
+      for (int32_t i = 0; i < block.rowWords; ++i, ++word) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        const int32_t used = std::min(64, bits - 64 * i);
+        *word = x & 0x5555555555555555ull & (used == 64 ? ~0ull : (1ull << used) - 1);
+      }
+    }
+  }
+  CodeAlleles(p.coded, L, p.V, p.J, p.Jmax);
+  p.pi.assign(K, 1.0 / K);
+  InitVctr3D(p.P, K, L, p.J, 0.0);
+  InitVctr2D(p.Q, N, K, 0.0);
+  InitVctr2D(p.R, K, K, 0.0);
+  RandomGenerator rng(seed);
+  const std::vector<double> ones(K, 1.0);
+  for (auto& row : p.Q) DirichletDraw(rng, ones, row.data());
+  return p;
+}
+
+// One iteration at SNP scale: args N, L, K, threads. Reports the bytes the table takes per
+// allele copy and the peak resident memory of the process.
+void BM_IterationBiallelic(benchmark::State& state) {
+  const int32_t N = static_cast<int32_t>(state.range(0)), L = static_cast<int32_t>(state.range(1));
+  const int32_t K = static_cast<int32_t>(state.range(2)),
+                threads = static_cast<int32_t>(state.range(3));
+  Problem p = MakeBiallelicProblem(N, L, K, 1);
+  RandomGenerator rng(2);
+  double beta = 1.0;
+  EmWorkspace w;
+  PrepareEmWorkspace(p.coded, p.V, p.J, p.N, p.A, p.L, p.K, w, threads);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EmIteration(5, 'c', 0, rng, w, p.pi, p.P, p.Q, p.R, beta));
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_RSS_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  state.counters["table_bytes_per_copy"] =
+      static_cast<double>(p.coded.words.size() * sizeof(uint64_t)) / (2.0 * N * L);
+}
+
 }  // namespace
 
 BENCHMARK(BM_IterationLiteral)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IterationProgram)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DefaultEstimation)->Arg('c')->Arg('a')->Arg('s')->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IterationLarge)->Unit(benchmark::kMillisecond);
+// Two sizes: run the large one on its own (--benchmark_filter=Biallelic/20000) for its peak
+// memory, which the process counts from its start.
+BENCHMARK(BM_IterationBiallelic)
+    ->Args({2000, 50000, 4, 1})
+    ->Args({2000, 50000, 4, 2})
+    ->Args({20000, 100000, 4, 1})
+    ->Args({20000, 100000, 4, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();

@@ -8,8 +8,8 @@ int32_t CodeWidth(int64_t codes) {
   return width;
 }
 
-void LayOutGenotypeTable(GenotypeTable& X, int32_t N, int32_t A, int32_t L,
-                         Vector2D<int32_t> alleleValues, std::vector<int32_t> missingValue) {
+size_t LayOutGenotypeBlocks(GenotypeTable& X, int32_t N, int32_t A, int32_t L,
+                            Vector2D<int32_t> alleleValues, std::vector<int32_t> missingValue) {
   X.N = N;
   X.A = A;
   X.L = L;
@@ -45,7 +45,15 @@ void LayOutGenotypeTable(GenotypeTable& X, int32_t N, int32_t A, int32_t L,
     bits = at + w;
   }
   if (!X.blocks.empty()) closeBlock(L, bits);
-  X.words.assign(start, 0);
+  std::vector<uint64_t>().swap(X.words);
+  return start;
+}
+
+void LayOutGenotypeTable(GenotypeTable& X, int32_t N, int32_t A, int32_t L,
+                         Vector2D<int32_t> alleleValues, std::vector<int32_t> missingValue) {
+  const size_t words =
+      LayOutGenotypeBlocks(X, N, A, L, std::move(alleleValues), std::move(missingValue));
+  X.words.assign(words, 0);
 }
 
 double GenotypeTableBytes(double N, double A, double L, double bitsPerCode) {

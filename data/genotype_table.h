@@ -54,6 +54,11 @@ int32_t CodeWidth(int64_t codes);
 void LayOutGenotypeTable(GenotypeTable& X, int32_t N, int32_t A, int32_t L,
                          Vector2D<int32_t> alleleValues, std::vector<int32_t> missingValue);
 
+// As LayOutGenotypeTable, but X.words is left empty: returns the number of words the table
+// takes, for a caller that sizes and fills them block by block.
+size_t LayOutGenotypeBlocks(GenotypeTable& X, int32_t N, int32_t A, int32_t L,
+                            Vector2D<int32_t> alleleValues, std::vector<int32_t> missingValue);
+
 // Bytes the words of an N x A x L table take when every locus has `bitsPerCode` bits.
 double GenotypeTableBytes(double N, double A, double L, double bitsPerCode);
 

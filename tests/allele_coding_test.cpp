@@ -1,6 +1,9 @@
 // Allele coding: ascending distinct values per locus, the negative missing code left out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <random>
 #include <set>
 
 #include "data/allele_coding.h"
@@ -81,5 +84,98 @@ TEST(CodeAlleles, ManyDistinctValuesMatchLiteralSet) {
       for (const auto& copy : individual) literal.insert(copy[l]);
     if (*literal.begin() < 0) literal.erase(literal.begin());
     EXPECT_EQ(values[l], std::vector<int32_t>(literal.begin(), literal.end())) << "locus " << l;
+  }
+}
+
+namespace {
+
+// Locus regimes, by l % 8: 0 biallelic with missing -9; 1 up to 12 values with -9; 2 about
+// 200 values, negative ones among them; 3 one value for the first half of the rows, then up
+// to 40 more (the column widens mid-table); 4 values from the whole 32-bit range; 5 only -9;
+// 6 -9 and -1 (an allele) with 3..5; 7 -9, 0, 1, 2 (four values whose codes narrow to 2 bits
+// once -9 is left out).
+int32_t RegimeValue(int32_t regime, int64_t row, int64_t rows, std::mt19937& bits) {
+  const uint32_t u = bits();
+  switch (regime) {
+    case 0:
+      return u % 20 == 0 ? -9 : static_cast<int32_t>(u % 2);
+    case 1:
+      return u % 13 == 0 ? -9 : static_cast<int32_t>(1 + u % 12);
+    case 2:
+      return static_cast<int32_t>(u % 200) - 50;
+    case 3:
+      return row < rows / 2 ? 7 : static_cast<int32_t>(100 + u % 40);
+    case 4:
+      return static_cast<int32_t>(u);
+    case 5:
+      return -9;
+    case 6:
+      return u % 3 == 0 ? -9 : u % 3 == 1 ? -1 : static_cast<int32_t>(3 + u % 3);
+    default:
+      return static_cast<int32_t>(u % 4) - 1 - (u % 4 == 0 ? 8 : 0);
+  }
+}
+
+}  // namespace
+
+// Every code against a literal coding (a sorted set per locus), on tables whose blocks hold
+// one width (2, 4, 8, 16, 32 bits: transposed tile by tile) or several, whose rows are not a
+// whole number of staged groups, and whose loci are many enough to stage 32 rows at a time.
+TEST(AlleleCoder, CodesMatchLiteralCoding) {
+  struct Case {
+    int32_t N, A, L;
+    std::vector<int32_t> regimes;  // locus l takes regimes[l % size]
+  };
+  const Case cases[] = {
+      {37, 2, 700, {0, 1, 2, 3, 4, 5, 6, 7}},
+      {45, 2, 600, {0}},
+      {33, 3, 300, {1}},
+      {40, 2, 200, {2}},
+      {50, 2, 64, {7}},
+      {500, 2, 16, {4}},
+      {33000, 2, 1, {4}},
+      {20, 2, 17000, {0, 1, 3, 6}},
+  };
+  unsigned seed = 1;
+  for (const Case& c : cases) {
+    std::mt19937 bits(++seed);
+    const int64_t rows = static_cast<int64_t>(c.N) * c.A;
+    GenotypeValues values(c.N, Vector2D<int32_t>(c.A, std::vector<int32_t>(c.L)));
+    for (int32_t n = 0; n < c.N; ++n)
+      for (int32_t a = 0; a < c.A; ++a)
+        for (int32_t l = 0; l < c.L; ++l)
+          values[n][a][l] = RegimeValue(c.regimes[l % c.regimes.size()], n * c.A + a, rows, bits);
+    const GenotypeTable X = CodeGenotypeValues(values);
+    // Bits that belong to no locus are 0: past the last code of every block's rows.
+    for (const LocusBlock& block : X.blocks) {
+      const int32_t used = X.position[block.endLocus - 1] + X.width[block.endLocus - 1];
+      for (int64_t r = 0; r < rows; ++r) {
+        const uint64_t* row = X.words.data() + block.start + r * block.rowWords;
+        for (int32_t i = used / 64; i < block.rowWords; ++i) {
+          const int32_t from = std::max(0, used - 64 * i);
+          ASSERT_EQ(from == 0 ? row[i] : row[i] >> from, 0u) << "block " << block.firstLocus;
+        }
+      }
+    }
+    for (int32_t l = 0; l < c.L; ++l) {
+      std::set<int32_t> literal;
+      for (const auto& individual : values)
+        for (const auto& copy : individual) literal.insert(copy[l]);
+      const bool leftOut = *literal.begin() < 0;
+      const std::vector<int32_t> alleles(std::next(literal.begin(), leftOut ? 1 : 0),
+                                         literal.end());
+      ASSERT_EQ(X.alleleValues[l], alleles) << "case N " << c.N << ", locus " << l;
+      ASSERT_EQ(X.width[l], CodeWidth(static_cast<int64_t>(alleles.size()) + 1)) << l;
+      for (int32_t n = 0; n < c.N; ++n) {
+        for (int32_t a = 0; a < c.A; ++a) {
+          const int32_t v = values[n][a][l];
+          const auto at = std::lower_bound(alleles.begin(), alleles.end(), v);
+          const uint32_t code = at != alleles.end() && *at == v
+                                    ? static_cast<uint32_t>(at - alleles.begin())
+                                    : static_cast<uint32_t>(alleles.size());
+          ASSERT_EQ(GenotypeCode(X, n, a, l), code) << "locus " << l << ", row " << n * c.A + a;
+        }
+      }
+    }
   }
 }

@@ -30,16 +30,22 @@ struct Data {
   Vector2D<double> Q;  // starting memberships
 };
 
-// Random allele values (up to 5 per locus). missingRate: share of copies holding the
-// missing code -9; negativeRate: share of copies holding -1, an allele of its own, at
-// every third locus. Rows of Q are one-hot (so clusters may start empty) or Dirichlet.
+// Random allele values (minAlleles to maxAlleles[l % size] per locus, 1 to 5 unless given;
+// the drawn value count is an upper bound of the alleles that appear). missingRate:
+// share of copies holding the missing code -9; negativeRate: share of copies holding -1, an
+// allele of its own, at every third locus. Rows of Q are one-hot (so clusters may start
+// empty) or Dirichlet.
 Data MakeData(int32_t N, int32_t A, int32_t L, int32_t K, double missingRate, double negativeRate,
-              bool oneHot, unsigned long seed) {
+              bool oneHot, unsigned long seed, const std::vector<int32_t>& maxAlleles = {5},
+              int32_t minAlleles = 1) {
   Data d{N, A, L, K, {}, {}, {}, {}, 0, {}};
   RandomGenerator rng(seed);
   InitVctr3D(d.X, N, A, L, 0);
   std::vector<int32_t> alleles(L);
-  for (int32_t l = 0; l < L; ++l) alleles[l] = 1 + UniformIntDraw(rng, 5);
+  for (int32_t l = 0; l < L; ++l) {
+    alleles[l] =
+        minAlleles + UniformIntDraw(rng, maxAlleles[l % maxAlleles.size()] - minAlleles + 1);
+  }
   for (int32_t n = 0; n < N; ++n) {
     for (int32_t a = 0; a < A; ++a) {
       for (int32_t l = 0; l < L; ++l) {
@@ -162,6 +168,31 @@ std::string CompareRuns(const Data& d, char variant, int32_t I, int32_t T, unsig
   return "";
 }
 
+// The estimates after I iterations, every log-likelihood and the generator's next draw.
+struct RunResult {
+  Estimates e;
+  std::vector<double> H;
+  unsigned long nextDraw = 0;
+};
+
+// I iterations of the literal version (threads = 0) or of the program on `threads` threads.
+RunResult RunIterations(const Data& d, char variant, int32_t I, int32_t T, unsigned long seed,
+                        int32_t threads) {
+  RunResult run{StartEstimates(d, T), {}, 0};
+  Estimates& e = run.e;
+  RandomGenerator rng(seed);
+  EmWorkspace w;
+  if (threads > 0) PrepareEmWorkspace(d.coded, d.V, d.J, d.N, d.A, d.L, d.K, w, threads);
+  for (int32_t t = 0; t < I; ++t) {
+    run.H.push_back(threads > 0
+                        ? EmIteration(t, variant, T, rng, w, e.pi, e.P, e.Q, e.R, e.beta)
+                        : reference::EmIteration(t, d.X, d.V, d.J, d.N, d.A, d.L, d.K, variant, T,
+                                                 rng, e.pi, e.P, e.Q, e.R, e.beta));
+  }
+  run.nextDraw = gsl_rng_get(rng.handle());
+  return run;
+}
+
 }  // namespace
 
 TEST(EmIteration, SameBitsAsLiteralVersionOnRandomTables) {
@@ -198,6 +229,41 @@ TEST(EmIteration, SameBitsAsLiteralVersionWithMoreThanEightClusters) {
                      std::to_string(K));
         EXPECT_EQ(CompareRuns(d, variant, 6, 3, seed), "");
       }
+    }
+  }
+}
+
+TEST(EmIteration, SameBitsOnEveryThreadCount) {
+  // Loci over several blocks of the table: blocks of biallelic loci (2-bit codes) and of 8
+  // to 12 alleles (4-bit codes), decoded a word at a time, and blocks that mix them with loci
+  // of up to 120 alleles (8-bit); missing copies and the extra negative allele throughout.
+  // Every thread count must give the literal bits.
+  struct Case {
+    char variant;
+    int32_t N, A, L, K;
+    std::vector<int32_t> maxAlleles;
+    int32_t minAlleles;
+  };
+  const Case cases[] = {
+      {'c', 23, 2, 600, 4, {2}, 1},        {'s', 19, 2, 600, 3, {2}, 1},
+      {'a', 17, 1, 1100, 7, {2}, 1},       {'c', 13, 4, 600, 2, {2}, 1},
+      {'s', 21, 3, 300, 9, {2, 2, 12}, 1}, {'a', 18, 2, 200, 16, {2, 12, 120}, 1},
+      {'c', 5, 2, 200, 18, {2, 120}, 1},   {'c', 25, 2, 300, 5, {12}, 8},
+      {'s', 21, 1, 300, 6, {12}, 8},
+  };
+  unsigned long seed = 900;
+  for (const Case& c : cases) {
+    ++seed;
+    const Data d =
+        MakeData(c.N, c.A, c.L, c.K, 0.04, 0.03, seed % 2 == 0, seed, c.maxAlleles, c.minAlleles);
+    const RunResult literal = RunIterations(d, c.variant, 3, 1, seed, 0);
+    for (const int32_t threads : {1, 2, 3, 8}) {
+      SCOPED_TRACE(std::string("variant ") + c.variant + ", A " + std::to_string(c.A) + ", K " +
+                   std::to_string(c.K) + ", threads " + std::to_string(threads));
+      const RunResult program = RunIterations(d, c.variant, 3, 1, seed, threads);
+      EXPECT_EQ(FirstDifference(literal.e, program.e), "");
+      for (int32_t t = 0; t < 3; ++t) EXPECT_TRUE(SameBits(literal.H[t], program.H[t])) << t;
+      EXPECT_EQ(literal.nextDraw, program.nextDraw);
     }
   }
 }
@@ -473,4 +539,14 @@ TEST(FinishAlleleFrequencies, LiftsSmallFrequenciesAndRenormalises) {
   RandomGenerator rng(2);
   FinishAlleleFrequencies(P, {5}, 4, rng);
   EXPECT_GT(P[0][0][2], 0.005);
+}
+
+TEST(EmIteration, RefusesTablesLargerThanMemory) {
+  // Two billion individuals' running sums alone would take 192 GB.
+  const Data d = MakeData(4, 2, 3, 4, 0.0, 0.0, true, 3);
+  EmWorkspace w;
+  EXPECT_EXIT(PrepareEmWorkspace(d.coded, d.V, d.J, 2000000000, 2, 3, 4, w),
+              testing::ExitedWithCode(1),
+              "^Not enough memory for the EM tables of 4 clusters over 3 loci and 2000000000 "
+              "individuals .* - RunEM\n$");
 }

@@ -218,3 +218,34 @@ TEST_F(GenotypeFile, MatchesLiteralTokenizerOnRandomFiles) {
   }
   gsl_rng_free(g);
 }
+
+// Long runs of one-digit values (read 32 at a time) broken by a longer value, a negative
+// one, a line end or a token that is not a number.
+TEST_F(GenotypeFile, RunsOfSingleDigits) {
+  constexpr int32_t L = 300;
+  std::string text;
+  GenotypeValues expected = Zeros(1, 2, L);
+  for (int32_t a = 0; a < 2; ++a) {
+    for (int32_t l = 0; l < L; ++l) {
+      int32_t v = (l * 7 + a) % 10;
+      if (l == 101) v = 12;
+      if (l == 170) v = -9;
+      expected[0][a][l] = v;
+      text += std::to_string(v) + (l == 230 ? "\n" : "\t");
+    }
+    text += "\n";
+  }
+  EXPECT_EQ(Load(text, 1, 2, L), expected);
+
+  text[2 * 40] = 'x';
+  WriteFile(Path("bad.txt"), text);
+  EXPECT_EXIT(
+      {
+        GenotypeTable X = Shaped(1, 2, L);
+        LoadGenotypeDataFromStructureFile(Path("bad.txt"), X, 1, 2, L, 0, 0);
+      },
+      testing::ExitedWithCode(1),
+      testing::HasSubstr("Allele value \"x\" is not an integer at individual 1, copy 1, locus 41 "
+                         "in file " +
+                         Path("bad.txt") + " at line 1"));
+}
