@@ -12,6 +12,7 @@
 #include "data/input_messages.h"
 #include "data/plink_bed_file.h"
 #include "data/populations_file.h"
+#include "data/prepared_study.h"
 #include "data/structure_file.h"
 #include "data/text_lines.h"
 #include "data/vcf_file.h"
@@ -91,7 +92,12 @@ StudyData ReadStudyInput(const std::string& path, const ReaderOptions& options) 
     const bool compressed = head.size() >= 2 && head[0] == '\x1f' && head[1] == '\x8b';
     const bool variants = compressed || head.compare(0, 4, "BCF\x02") == 0 ||
                           head.compare(0, 16, "##fileformat=VCF") == 0;
-    if (plinkMagic) {
+    if (IsPreparedStudy(head)) {
+      RefuseStructureOptions(path, options, "prepared study");
+      if (options.ploidy > 0)
+        FailInput(path, "", "--ploidy applies to text files, found a prepared study file");
+      ReadPreparedStudy(path, data);
+    } else if (plinkMagic) {
       FailInput(path, ByteAt(0),
                 "a PLINK .bed by its first bytes: name it <prefix>.bed beside <prefix>.bim and "
                 "<prefix>.fam");

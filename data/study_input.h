@@ -19,11 +19,11 @@ struct StudyData {
   // the allele that code j stands for at locus l, as the file writes it (X.alleleValues[l][j]
   // is its number). Empty for STRUCTURE and GENEPOP, whose alleles are their values.
   std::vector<std::vector<std::string>> alleleNames;
-  std::string format;    // "STRUCTURE", "GENEPOP", "VCF", "BCF", "PLINK"
+  std::string format;    // "STRUCTURE", "GENEPOP", "VCF", "BCF", "PLINK" (also when prepared)
   std::string detected;  // one line saying what was read, e.g. "704 individuals, 30 loci, ..."
 };
 
 // Reads path in the format its name or its content shows (a PLINK fileset also by its
-// common prefix), then the populations file of the options when there is one. Any failure
+// common prefix; a prepared study file, data/prepared_study.h, by its first bytes), then the populations file of the options when there is one. Any failure
 // ends the run with one line "emclade-sweep: <file>: <position>: <what>" and exit code 1.
 StudyData ReadStudyInput(const std::string& path, const ReaderOptions& options);
