@@ -29,16 +29,17 @@ struct Layout {
   // Per pixel column of the bars: the positions [first, end) of StructureOrder::individuals
   // it shows, or first = -1 for a separator.
   std::vector<int32_t> columnFirst, columnEnd;
-  std::vector<double> groupCentre;  // x of the middle of each group
-  std::vector<int32_t> separators;  // x of each separator column
+  std::vector<int32_t> groupPixels;  // columns of each group
+  std::vector<double> groupCentre;   // x of the middle of each group
+  std::vector<int32_t> separators;   // x of each separator column
 };
 
 // The columns of groups laid side by side with one separator column between neighbours.
 void LayOutColumns(const StructureOrder& order, Layout& layout) {
   std::vector<int32_t> counts;
   for (const PopulationGroup& g : order.groups) counts.push_back(g.count);
-  const std::vector<int32_t> pixels =
-      GroupPixels(counts, static_cast<int32_t>(order.individuals.size()));
+  layout.groupPixels = GroupPixels(counts, static_cast<int32_t>(order.individuals.size()));
+  const std::vector<int32_t>& pixels = layout.groupPixels;
   for (size_t g = 0; g < order.groups.size(); ++g) {
     if (g > 0) {
       layout.separators.push_back(static_cast<int32_t>(layout.columnFirst.size()));
@@ -60,15 +61,14 @@ void LayOutColumns(const StructureOrder& order, Layout& layout) {
 
 // The population names (horizontal when every one fits over its group, else upward).
 std::vector<std::string> PopulationLabels(cairo_t* cr, const PlotFonts& fonts,
-                                          const StructureOrder& order,
-                                          const std::vector<int32_t>& pixels, Layout& layout) {
+                                          const StructureOrder& order, Layout& layout) {
   std::vector<std::string> labels;
   if (order.groups.size() < 2 && order.groups[0].name.empty()) return labels;
   double longest = 0.0;
   for (size_t g = 0; g < order.groups.size(); ++g) {
     const double width = LabelWidth(cr, fonts.regular.get(), kLabelPoints, order.groups[g].name);
     longest = std::max(longest, width);
-    layout.upwardLabels = layout.upwardLabels || width > pixels[g] - 4.0;
+    layout.upwardLabels = layout.upwardLabels || width > layout.groupPixels[g] - 4.0;
   }
   for (const PopulationGroup& g : order.groups) {
     labels.push_back(layout.upwardLabels
@@ -175,16 +175,12 @@ bool DrawStructurePlot(const StudyRecord& study, PlotFormat format, std::string&
   const std::vector<int32_t> plotted = PlottedClusterCounts(study);
   Layout layout;
   LayOutColumns(order, layout);
-  std::vector<int32_t> counts;
-  for (const PopulationGroup& g : order.groups) counts.push_back(g.count);
-  const std::vector<int32_t> pixels = GroupPixels(counts, study.N);
 
   // A first pass on a scratch surface measures the text; the plot is then drawn at its size.
   PlotFonts fonts;
   PlotCanvas scratch;
   if (!OpenPlotCanvas(scratch, PlotFormat::kPng, 1, 1)) return false;
-  const std::vector<std::string> labels =
-      PopulationLabels(scratch.cr(), fonts, order, pixels, layout);
+  const std::vector<std::string> labels = PopulationLabels(scratch.cr(), fonts, order, layout);
   int32_t largestK = 0;
   for (int32_t K : plotted) largestK = std::max(largestK, K);
   layout.width = std::max(kLeftMargin + layout.barsWidth + kRightMargin, 480);

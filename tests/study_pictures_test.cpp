@@ -14,6 +14,7 @@
 
 #include "charts/base64.h"
 #include "charts/cluster_colours.h"
+#include "charts/convergence_plot.h"
 #include "charts/model_choice_plot.h"
 #include "charts/structure_order.h"
 #include "charts/structure_plot.h"
@@ -169,11 +170,48 @@ TEST(StructurePlot, OnePanelPerKTwoSolidGroupsAndOneColourPerCluster) {
   }
 }
 
+TEST(StructurePlot, EveryPopulationKeepsWholeColumns) {
+  // Worked by hand: up to 1,200 individuals ceil(600 / N) pixels each (at most 1200 / N);
+  // beyond, 1,200 columns shared in proportion, and never none for a population.
+  struct Case {
+    std::vector<int32_t> counts;
+    int32_t N;
+    std::vector<int32_t> pixels;
+  };
+  const Case cases[] = {{{6, 6}, 12, {300, 300}},
+                        {{1, 1, 1}, 3, {200, 200, 200}},
+                        {{1000}, 1000, {1000}},
+                        {{4999, 1}, 5000, {1200, 1}}};
+  for (const Case& c : cases) EXPECT_EQ(GroupPixels(c.counts, c.N), c.pixels) << c.N;
+}
+
 TEST(StructurePlot, ColoursStayDistinctBeyondThePalette) {
   std::set<uint32_t> colours;
   for (int32_t c = 0; c < 60; ++c) colours.insert(ClusterColour(c));
   EXPECT_EQ(colours.size(), 60u);
   EXPECT_EQ(colours.count(0xffffff) + colours.count(0x000000) + colours.count(0xeeeeee), 0u);
+}
+
+TEST(ConvergencePlot, EveryReplicateInTheColourOfItsMode) {
+  // Three replicates at the chosen K = 2, two in mode 1 and one in mode 2; the modes' colours
+  // (the palette's 5th and 2nd) show, a third mode's (its 4th) does not.
+  StudyRecord study = TwoPopulationStudy(10, {2});
+  for (int32_t r = 2; r <= 3; ++r) {
+    RunRecord run = study.runs[0];
+    run.replicate = r;
+    run.mode = r == 3 ? 2 : 1;
+    run.history = {-400.0, -250.0 - 20 * r, -220.0 - 20 * r, -210.0 - 20 * r};
+    study.runs.push_back(run);
+  }
+  std::string png;
+  ASSERT_TRUE(DrawConvergencePlot(study, PlotFormat::kPng, png));
+  const Image image = DecodePng(png);
+  auto count = [&image](uint32_t colour) {
+    return std::count(image.pixels.begin(), image.pixels.end(), colour);
+  };
+  EXPECT_GT(count(ClusterColour(4)), 200);
+  EXPECT_GT(count(ClusterColour(1)), 100);
+  EXPECT_EQ(count(ClusterColour(3)), 0);
 }
 
 TEST(StructureOrder, PopulationsInOrderThenMainClusterThenMembership) {
