@@ -120,8 +120,11 @@ std::string InputSection(const StudyRecord& study) {
        study.J.empty() ? std::string("none")
                        : std::to_string(fewest) + " to " + std::to_string(most) + " (mean " +
                              Real(alleles / static_cast<double>(study.J.size()), 1) + ")");
-  fact("Missing copies", Percent(missing) + " of all; " + std::to_string(withMissing) +
-                             " individuals miss some, at most " + Percent(worst));
+  fact("Missing copies",
+       Percent(missing) + " of all; " +
+           (withMissing == 1 ? std::string("1 individual misses some")
+                             : std::to_string(withMissing) + " individuals miss some") +
+           ", at most " + Percent(worst));
   fact("Populations",
        populations.empty() ? std::string("not given") : std::to_string(populations.size()));
   html += "</table>\n";
@@ -265,7 +268,15 @@ std::string RepeatSection(const StudyRecord& study) {
   fact("Start", EscapeHtml(s.start));
   fact("Iterations at most", std::to_string(s.maxIterations));
   fact("Tolerance", ShortReal(s.tolerance));
-  html += "</table>\n<p>The command:</p>\n<pre><code class=\"command\">" + EscapeHtml(s.commandLine) +
+  if (!s.plotClusterCounts.empty()) {
+    fact("K of the structure plot", DescribeClusterCounts(s.plotClusterCounts));
+  }
+  if (!s.populationOrderFile.empty()) {
+    fact("Population order", "from <code>" + EscapeHtml(s.populationOrderFile) + "</code>");
+  }
+  fact("Plot files", EscapeHtml(s.plotFormat));
+  html += "</table>\n<p>The command:</p>\n<pre><code class=\"command\">" +
+          EscapeHtml(s.commandLine) +
           "</code></pre>\n<p class=\"note\">The same command gives the same files byte for byte, "
           "whatever the number of threads (only the seconds differ).</p>\n";
   return html;
@@ -289,7 +300,7 @@ std::string FilesSection(const StudyRecord& study, const std::string& plotExtens
   std::string html = "<h2 id=\"files\">Files</h2>\n<dl class=\"files\">\n";
   for (const std::string& key : keys) {
     std::string title = key.empty() ? std::string("Tables") : key;
-    if (key.rfind("Q/", 0) == 0) title = "Q/ memberships at " + key.substr(2);
+    if (key.rfind("Q/K", 0) == 0) title = "Q/ at K = " + key.substr(3);
     html += "<dt>" + EscapeHtml(title) + "</dt><dd>";
     for (const std::string& name : byKey[key]) {
       html += Link(name, key.empty() ? name : name.substr(name.find('/') + 1)) + " ";
