@@ -8,6 +8,7 @@
 #include <iostream>
 #include <thread>
 
+#include "app/sweep_picture_options.h"
 #include "data/messages.h"
 #include "study/starts.h"
 
@@ -82,6 +83,7 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   settings.threads = cores > 0 ? static_cast<int32_t>(cores) : 1;
   std::string clusterText;
   bool oneRowPerIndividual = false;
+  std::string plotK;
 
   CLI::App app{
       "emclade-sweep: a whole population-structure study in one command. Runs the "
@@ -138,9 +140,11 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
                  "file of two tab-separated columns: individual name, population")
       ->type_name("FILE")
       ->group(reader);
+  AddPictureOptions(app, settings, plotK);
   app.footer(
       "Example: emclade-sweep study.str --k 1-8 --replicates 10 --out study.sweep\n"
-      "Results: summary.tsv (model choice), runs.tsv, Q/, best/, individuals.tsv, pong/, clumpp/.");
+      "Results: report.html, summary.tsv (model choice), runs.tsv, Q/, best/, individuals.tsv, "
+      "plots/, pong/, clumpp/.");
 
   try {
     app.parse(argc, argv);
@@ -190,6 +194,7 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   if (!ParseClusterCounts(clusterText, settings.clusterCounts, why)) {
     FailRun("emclade-sweep: --k: " + why);
   }
+  CheckPictureOptions(plotK, settings);
   if (FindStart(settings.start) == nullptr) {
     FailRun("emclade-sweep: --start: expected one of " + StartNames() + ", got \"" +
             settings.start + "\"");

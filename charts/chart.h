@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "charts/chart_fonts.h"
+
 // 0xRRGGBB. A non-zero top byte makes the colour partly transparent (0xff: invisible).
 using ChartColour = uint32_t;
 constexpr ChartColour kTransparentColour = 0xff000000u;
@@ -128,10 +130,6 @@ struct AxisScale {
 // The scale over the finite values among dataLo..dataHi for an axis of lengthPixels with
 // major ticks at least tickSpacing pixels apart.
 AxisScale ScaleValueAxis(double dataLo, double dataHi, double lengthPixels, double tickSpacing);
-
-// The font file that the face named by fontFile (a file name such as "timesbi.ttf") comes
-// from on this machine, or "" when no installed font matched.
-std::string ChartFontPath(const std::string& fontFile);
 
 // Largest width or height of a chart image in pixels.
 constexpr int32_t kMaxChartPixels = 32767;

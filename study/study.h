@@ -27,6 +27,13 @@ struct SweepSettings {
   std::string outDir;
   bool quiet = false;       // no progress lines
   std::string commandLine;  // the command as given, for the report
+  // The pictures: the K of the structure plot (empty: every K of the sweep), the format of
+  // the files in plots/ ("png", "svg" or "pdf"), and the populations the plots show first,
+  // in this order (read from populationOrderFile; the others follow as they first appear).
+  std::vector<int32_t> plotClusterCounts;
+  std::string plotFormat = "png";
+  std::string populationOrderFile;
+  std::vector<std::string> populationOrder;
 };
 
 // One run: K clusters, replicate r (from 1), from its own seed.

@@ -16,25 +16,6 @@ namespace {
 
 constexpr int64_t kMillion = 1000000;
 
-void WriteWholeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out)
-    FailRun("emclade-sweep: " + path + ": cannot create the file (" + std::strerror(errno) + ")");
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  if (!out)
-    FailRun("emclade-sweep: " + path + ": cannot write the file (" + std::strerror(errno) + ")");
-}
-
-void MakeFolder(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  if (error || !std::filesystem::is_directory(path)) {
-    FailRun("emclade-sweep: " + path + ": cannot create the folder (" +
-            (error ? error.message() : std::string("a file of that name is in the way")) + ")");
-  }
-}
-
 std::string RunName(int32_t K, int32_t replicate) {
   return std::string("K") + std::to_string(K) + ".r" + std::to_string(replicate);
 }
@@ -222,6 +203,25 @@ std::string ClumppParameters(int32_t K, int32_t N, int32_t runs) {
 
 }  // namespace
 
+void WriteWholeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out)
+    FailRun("emclade-sweep: " + path + ": cannot create the file (" + std::strerror(errno) + ")");
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  if (!out)
+    FailRun("emclade-sweep: " + path + ": cannot write the file (" + std::strerror(errno) + ")");
+}
+
+void MakeFolder(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (error || !std::filesystem::is_directory(path)) {
+    FailRun("emclade-sweep: " + path + ": cannot create the folder (" +
+            (error ? error.message() : std::string("a file of that name is in the way")) + ")");
+  }
+}
+
 void AppendMembershipRow(const double* q, const std::vector<int32_t>& order, std::string& out) {
   const size_t K = order.size();
   int64_t units[64];
@@ -307,4 +307,26 @@ void WriteStudyFiles(const StudyRecord& study, const std::string& dir) {
   }
   WriteWholeFile(dir + "/pong/filemap.txt", PongFilemap(study));
   if (!study.populations.empty()) WriteWholeFile(dir + "/pong/ind2pop.txt", PongPopulations(study));
+}
+
+std::vector<std::string> StudyFileNames(const StudyRecord& study) {
+  std::vector<std::string> names = {"summary.tsv", "runs.tsv"};
+  for (const RunRecord& run : study.runs) {
+    names.push_back("Q/" + RunName(run.K, run.replicate) + ".Q");
+  }
+  for (const KSummary& s : study.summaries) {
+    const std::string K = std::to_string(s.K);
+    for (const char* name :
+         {"best/K#.Q", "best/K#.P", "clumpp/K#.indfile", "clumpp/K#.paramfile"}) {
+      std::string path = name;
+      path.replace(path.find('#'), 1, K);
+      names.push_back(path);
+    }
+  }
+  for (const KSummary& s : study.summaries) {
+    if (s.chosen) names.push_back("individuals.tsv");
+  }
+  names.push_back("pong/filemap.txt");
+  if (!study.populations.empty()) names.push_back("pong/ind2pop.txt");
+  return names;
 }

@@ -31,3 +31,14 @@ std::string FormatReal(double value, int32_t decimals);
 // Creates dir and its subfolders and writes every file above. A folder or file that cannot be
 // made ends the run with one line naming it.
 void WriteStudyFiles(const StudyRecord& study, const std::string& dir);
+
+// The files WriteStudyFiles writes for study, relative to its folder, in the order written.
+std::vector<std::string> StudyFileNames(const StudyRecord& study);
+
+// Writes text as the whole content of path; a file that cannot be made or written ends the
+// run with one line naming it.
+void WriteWholeFile(const std::string& path, const std::string& text);
+
+// Creates the folder path and those above it; one that cannot be made ends the run with one
+// line naming it.
+void MakeFolder(const std::string& path);

@@ -7,6 +7,8 @@
 #include <iostream>
 
 #include "data/messages.h"
+#include "data/population_order_file.h"
+#include "data/text_lines.h"
 #include "study/alignment.h"
 #include "study/model_choice.h"
 #include "study/progress.h"
@@ -112,7 +114,7 @@ StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data, const
   return study;
 }
 
-int RunSweepCommand(const SweepSettings& settings) {
+int RunSweepCommand(const SweepSettings& settings, StudyFileWriter writeMore) {
   const auto began = std::chrono::steady_clock::now();
   const StudyData data = ReadStudyInput(settings.inputPath, settings.reader);
   if (!settings.quiet) {
@@ -127,6 +129,10 @@ int RunSweepCommand(const SweepSettings& settings) {
             (error ? " (" + error.message() + ")" : std::string()));
   }
   SweepSettings asked = settings;
+  if (!asked.populationOrderFile.empty()) {
+    asked.populationOrder = ReadPopulationOrder(
+        asked.populationOrderFile, ReadWholeFile(asked.populationOrderFile), data.populations);
+  }
   if (!asked.clusterCountsGiven) {
     // The default range stops at the number of individuals.
     while (asked.clusterCounts.size() > 1 && asked.clusterCounts.back() > data.X.N) {
@@ -135,6 +141,7 @@ int RunSweepCommand(const SweepSettings& settings) {
   }
   const StudyRecord study = RunStudy(asked, data, nullptr, isatty(STDERR_FILENO) == 1);
   WriteStudyFiles(study, asked.outDir);
+  if (writeMore != nullptr) writeMore(study, asked.outDir);
   std::cout << "emclade-sweep: " << study.runs.size() << " runs (K "
             << DescribeClusterCounts(asked.clusterCounts) << ", " << settings.replicates
             << " replicates) in " << FormatDuration(SecondsSince(began))

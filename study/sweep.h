@@ -16,10 +16,14 @@
 StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data,
                      const ThreadPlan* plan = nullptr, bool terminal = false);
 
-// The whole command: reads settings.inputPath, makes the output folder, runs the study, writes
-// its files and one closing line on standard output. Returns the exit code (0); failures end
-// the run with one line and exit code 1.
-int RunSweepCommand(const SweepSettings& settings);
+// Writes further files of a finished study into its folder (the plots and the report).
+using StudyFileWriter = void (*)(const StudyRecord& study, const std::string& dir);
+
+// The whole command: reads settings.inputPath (and settings.populationOrderFile), makes the
+// output folder, runs the study, writes its files (then those of writeMore, when given) and
+// one closing line on standard output. Returns the exit code (0); failures end the run with
+// one line and exit code 1.
+int RunSweepCommand(const SweepSettings& settings, StudyFileWriter writeMore = nullptr);
 
 // The K of a sweep for messages: "1-16" when contiguous, else "2,4,6".
 std::string DescribeClusterCounts(const std::vector<int32_t>& clusterCounts);

@@ -24,7 +24,17 @@ std::string MembershipSection(const std::string& report) {
   return report.substr(0, report.find("Estimated Allele Frequencies"));
 }
 
-// Every file under dir, by relative path, with runs.tsv's seconds column blanked.
+// text with the content of every element that opens with `open` (up to the next '<') blanked.
+std::string BlankElements(std::string text, const std::string& open) {
+  for (size_t at = text.find(open); at != std::string::npos; at = text.find(open, at + 1)) {
+    const size_t begin = at + open.size();
+    text.erase(begin, text.find('<', begin) - begin);
+  }
+  return text;
+}
+
+// Every file under dir, by relative path, with runs.tsv's seconds column and the report's
+// seconds and command (which names --threads) blanked.
 std::vector<std::pair<std::string, std::string>> StudyFiles(const std::string& dir) {
   std::vector<std::pair<std::string, std::string>> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
@@ -45,6 +55,10 @@ std::vector<std::pair<std::string, std::string>> StudyFiles(const std::string& d
         blanked += '\n';
       }
       text = blanked;
+    }
+    if (name == "report.html") {
+      text = BlankElements(BlankElements(text, "<span class=\"seconds\">"),
+                           "<code class=\"command\">");
     }
     files.emplace_back(name, text);
   }
