@@ -435,12 +435,16 @@ ChartColour AutoColour(int32_t index) {
   if (index < 0) index = 0;
   if (index < kPaletteSize) return kPalette[index];
   // Past the palette: hues a golden angle apart, in two brightness levels.
-  const double hue = std::fmod((index - kPaletteSize) * 137.50776405, 360.0) / 60.0;
   const double value = (index % 2 == 0) ? 0.85 : 0.6, saturation = 0.7;
+  return ColourFromHsv((index - kPaletteSize) * 137.50776405, saturation, value);
+}
+
+ChartColour ColourFromHsv(double hue, double saturation, double value) {
+  const double h = std::fmod(hue, 360.0) / 60.0;
   const double c = value * saturation;
-  const double x = c * (1.0 - std::fabs(std::fmod(hue, 2.0) - 1.0));
+  const double x = c * (1.0 - std::fabs(std::fmod(h, 2.0) - 1.0));
   double r = 0, g = 0, b = 0;
-  switch (static_cast<int>(hue)) {
+  switch (static_cast<int>(h)) {
     case 0:
       r = c, g = x;
       break;

@@ -22,6 +22,10 @@ constexpr ChartColour kAutoColour = 0xffffffffu;
 // distinct colours in data-set order, then further hues spread round the colour wheel.
 ChartColour AutoColour(int32_t index);
 
+// 0xRRGGBB of a hue in degrees (any value; taken modulo 360), a saturation and a value in
+// [0, 1].
+ChartColour ColourFromHsv(double hue, double saturation, double value);
+
 struct ChartBox {
   ChartColour background = kTransparentColour;
   ChartColour edge = kTransparentColour;

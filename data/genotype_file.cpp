@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "data/allele_coding.h"
+#include "data/input_messages.h"
 #include "data/messages.h"
 
 #if defined(__SSE2__)
@@ -358,28 +359,6 @@ class TokenScanner {
   int64_t linesBefore_ = 0;  // line ends in the bytes already dropped
 };
 
-// The token in double quotes, cut after 40 bytes; bytes outside printable ASCII are
-// shown as \xNN so that a stray byte (an encoding mark, a control character) is visible
-// and cannot disturb the terminal.
-std::string Quoted(std::string_view token) {
-  constexpr size_t kShown = 40;
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string quoted(1, '"');
-  for (const char ch : token.substr(0, kShown)) {
-    const unsigned char u = static_cast<unsigned char>(ch);
-    if (u >= 0x20 && u < 0x7F) {
-      quoted.push_back(ch);
-    } else {
-      quoted.append("\\x");
-      quoted.push_back(kHex[u >> 4]);
-      quoted.push_back(kHex[u & 15]);
-    }
-  }
-  if (token.size() > kShown) quoted.append("...");
-  quoted.push_back('"');
-  return quoted;
-}
-
 // "individual n, copy a, locus l" (or "label column l") counted from 1.
 std::string Where(int32_t n, int32_t a, const char* what, int32_t index) {
   return "individual " + std::to_string(n + 1) + ", copy " + std::to_string(a + 1) + ", " + what +
@@ -434,11 +413,11 @@ bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X
             FailRead(path, scanner, "Unexpected end of data at " + Where(n, a, "locus", l));
           case ParseResult::kNotInteger:
             FailRead(path, scanner,
-                     "Allele value " + Quoted(token) + " is not an integer at " +
+                     "Allele value " + QuoteToken(token) + " is not an integer at " +
                          Where(n, a, "locus", l));
           case ParseResult::kOutOfRange:
             FailRead(path, scanner,
-                     "Allele value " + Quoted(token) + " is outside the 32-bit range at " +
+                     "Allele value " + QuoteToken(token) + " is outside the 32-bit range at " +
                          Where(n, a, "locus", l));
         }
       }
