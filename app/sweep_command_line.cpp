@@ -189,7 +189,8 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   app.add_option("--seed", settings.seed, "seed from which every run's seed is derived (default 1)")
       ->type_name("N");
   app.add_option("--threads", settings.threads, "threads (default: every core)")->type_name("N");
-  app.add_option("--start", settings.start, "how a run starts: " + StartNames() + " (default ward)")
+  app.add_option("--start", settings.start,
+                 "how a run starts: " + StartNames() + " (default " + settings.start + ")")
       ->type_name("NAME");
   app.add_option("--max-iterations", settings.maxIterations,
                  "EM iterations at most per run (default 10000)")

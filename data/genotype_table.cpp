@@ -1,5 +1,6 @@
 #include "data/genotype_table.h"
 
+#include <algorithm>
 #include <utility>
 
 int32_t CodeWidth(int64_t codes) {
@@ -84,4 +85,21 @@ void InitGenotypeTable(GenotypeTable& X, int32_t N, int32_t A, int32_t L) {
   const int32_t loci = L > 0 ? L : 0;
   LayOutGenotypeTable(X, N > 0 ? N : 0, A > 0 ? A : 0, loci, Vector2D<int32_t>(loci, {0}),
                       std::vector<int32_t>(loci, -9));
+}
+
+GenotypeTable SelectIndividuals(const GenotypeTable& X, const std::vector<int32_t>& individuals) {
+  GenotypeTable Y;
+  LayOutGenotypeTable(Y, static_cast<int32_t>(individuals.size()), X.A, X.L, X.alleleValues,
+                      X.missingValue);
+  for (size_t b = 0; b < X.blocks.size(); ++b) {
+    const size_t words = static_cast<size_t>(X.blocks[b].rowWords);
+    for (size_t i = 0; i < individuals.size(); ++i) {
+      for (int32_t a = 0; a < X.A; ++a) {
+        const uint64_t* from = BlockRow(X, static_cast<int32_t>(b), individuals[i], a);
+        std::copy(from, from + words,
+                  BlockRow(Y, static_cast<int32_t>(b), static_cast<int32_t>(i), a));
+      }
+    }
+  }
+  return Y;
 }

@@ -109,3 +109,7 @@ GenotypeTable CodeGenotypeValues(const GenotypeValues& values);
 
 // X as an N x A x L table of the value 0 (one allele, 0, at every locus; every code 0).
 void InitGenotypeTable(GenotypeTable& X, int32_t N, int32_t A, int32_t L);
+
+// The rows of the given individuals of X (in that order) as a table of their own, with X's
+// loci, alleles and layout.
+GenotypeTable SelectIndividuals(const GenotypeTable& X, const std::vector<int32_t>& individuals);

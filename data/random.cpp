@@ -6,7 +6,9 @@ RandomGenerator::RandomGenerator(unsigned long seed) : handle_(gsl_rng_alloc(gsl
   gsl_rng_set(handle_, seed);
 }
 
-RandomGenerator::~RandomGenerator() { Release(); }
+RandomGenerator::~RandomGenerator() {
+  Release();
+}
 
 void RandomGenerator::Release() {
   if (handle_ != nullptr) gsl_rng_free(handle_);
@@ -57,4 +59,8 @@ void DirichletDraw(RandomGenerator& rng, const std::vector<double>& alpha, doubl
 
 double GaussianDraw(RandomGenerator& rng, double sigma) {
   return gsl_ran_gaussian(rng.handle(), sigma);
+}
+
+double UniformDraw(RandomGenerator& rng) {
+  return gsl_rng_uniform_pos(rng.handle());
 }

@@ -48,3 +48,5 @@ void ChooseDraw(RandomGenerator& rng, int32_t* dest, int32_t k, const int32_t* s
 void DirichletDraw(RandomGenerator& rng, const std::vector<double>& alpha, double* theta);
 // Normal variate with mean 0 and standard deviation sigma.
 double GaussianDraw(RandomGenerator& rng, double sigma);
+// Uniform real in (0, 1), both ends excluded.
+double UniformDraw(RandomGenerator& rng);

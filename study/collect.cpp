@@ -80,7 +80,11 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
               ", replicates 1-" + std::to_string(study.settings.replicates) + ")");
     }
     const RunRecord& expected = planned[planIt->second];
-    if (run.seed != expected.seed || run.start != expected.start) {
+    // The start column is the start's name, perhaps with the size of a Ward subsample.
+    const bool startFits =
+        run.start.compare(0, expected.start.size(), expected.start) == 0 &&
+        (run.start.size() == expected.start.size() || run.start[expected.start.size()] == '(');
+    if (run.seed != expected.seed || !startFits) {
       FailRun("emclade-sweep: " + folder + "/run.tsv: line 2: run " +
               RunFolderName(id.K, id.replicate) + " of this sweep has seed " +
               std::to_string(expected.seed) + " and start " + expected.start + ", found " +
@@ -90,6 +94,14 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
     if (!fresh) {
       FailRun("emclade-sweep: " + runsDir + ": run " + RunFolderName(id.K, id.replicate) +
               " is there twice, in " + twice->second + "/ and " + name + "/; remove one");
+    }
+    // A Ward tree made on a subsample whose size depends on the memory of the job's machine
+    // is another start: the runs of one sweep must share it.
+    if (!runs.empty() && run.start != runs.front().start) {
+      FailRun("emclade-sweep: " + folder + "/run.tsv: line 2: run " +
+              RunFolderName(id.K, id.replicate) + " has start " + run.start + ", but run " +
+              RunFolderName(runs.front().K, runs.front().replicate) + " has " + runs.front().start +
+              " (jobs on machines of different memory): make the runs again with alike jobs");
     }
     runs.push_back(std::move(run));
   }

@@ -29,11 +29,14 @@ struct SweepSettings {
   int32_t replicates = 10;
   uint64_t seed = 1;
   int32_t threads = 1;  // 1 or more; the results do not depend on it
-  std::string start = "ward";
+  std::string start = "ward-anneal";
   int32_t maxIterations = 10000;
   double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
   std::string outDir;
   bool quiet = false;  // no progress lines
+  // Bytes the Ward start's dissimilarities may take (0: half of this computer's memory); not
+  // an option of the command line: a seam for tests of the subsample rule.
+  double wardMemoryBytes = 0.0;
   // A part of the sweep only (--runs, --shard; study/run_selection.h): these runs, or shard
   // `shard` of `shards` (from 1); each run's results go to its own folder under outDir/runs/
   // for a later collect. Empty and 0: the whole sweep.

@@ -114,9 +114,11 @@ void MakeStudyRuns(StudyRecord& study, const StudyData& data, const ThreadPlan* 
   context.L = X.L;
   if (start.needsWardTree) {
     const auto treeBegan = std::chrono::steady_clock::now();
-    PrepareWardTree(context, settings.threads, settings.inputPath);
+    PrepareWardTree(context, start, settings.clusterCounts, settings.seed, settings.wardMemoryBytes,
+                    settings.threads, settings.inputPath);
     study.treeSeconds = SecondsSince(treeBegan);
   }
+  if (start.needsAlleleCounts) PrepareAlleleCountSpace(X, settings.threads, context.counts);
   const int64_t copies = static_cast<int64_t>(X.N) * X.A * X.L;
   const ThreadPlan threads =
       plan != nullptr

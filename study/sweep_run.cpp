@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include "cluster/em.h"
 #include "data/random.h"
@@ -16,11 +17,11 @@ RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int
   run.K = K;
   run.replicate = replicate;
   run.seed = seed;
-  run.start = start.name;
+  run.start = StartLabel(context, start);
 
   RandomGenerator rng(seed);
   InitVctr2D(run.Q, N, K, 0.0);
-  start.routine(context, K, rng, run.Q);
+  start.routine(context, K, rng, engineThreads, run.Q);
 
   run.proportions.assign(K, 1.0 / K);
   Vector2D<double> ratios;
@@ -28,13 +29,17 @@ RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int
   InitVctr3D(run.P, K, L, J, 0.0);
   EmWorkspace w;
   PrepareEmWorkspace(X, X.alleleValues, J, N, A, L, K, w, engineThreads);
-  double annealingExponent = 1.0;  // plain EM never reads it
+  // The start's annealed iterations first ('a' anneals while t < annealing, then is plain EM);
+  // the convergence test begins with the second plain iteration.
+  const int32_t annealing = AnnealingIterations(start, K, replicate);
+  const char variant = annealing > 0 ? 'a' : 'c';
+  double annealingExponent = std::pow(1.2, -annealing);  // plain EM never reads it
   run.history.reserve(maxIterations > 0 ? std::min(maxIterations, 1 << 16) : 0);
   for (int32_t t = 0; t < maxIterations; ++t) {
-    const double loglik =
-        EmIteration(t, 'c', 0, rng, w, run.proportions, run.P, run.Q, ratios, annealingExponent);
+    const double loglik = EmIteration(t, variant, annealing, rng, w, run.proportions, run.P, run.Q,
+                                      ratios, annealingExponent);
     run.history.push_back(loglik);
-    if (tolerance > 0.0 && t > 0 && loglik - run.history[t - 1] < tolerance) {
+    if (tolerance > 0.0 && t > annealing && loglik - run.history[t - 1] < tolerance) {
       run.converged = true;
       break;
     }

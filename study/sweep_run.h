@@ -8,9 +8,12 @@
 #include "study/study.h"
 
 // Runs K clusters from seed: the generator (ranlxs2) is seeded with it, the start draws from
-// it, then plain EM iterations t = 0, 1, ... (EmIteration, variant 'c'). The run stops after
-// the first iteration t >= 1 whose log-likelihood rises by less than tolerance over that of
-// iteration t - 1 (converged), or after maxIterations; with tolerance 0 every iteration runs.
+// it, then EM iterations t = 0, 1, ... (EmIteration): plain (variant 'c') for a start without
+// annealing; otherwise variant 'a' for the first AnnealingIterations(start, K, replicate), plain
+// after. The run stops after the first iteration t >= 1 (t > annealing) whose log-likelihood rises
+// by less than tolerance over that of iteration t - 1 (converged), or after maxIterations;
+// with tolerance 0 every iteration runs. The log-likelihoods are those of the plain model in
+// every iteration (annealing changes only the memberships the next iteration starts from).
 // engineThreads go to the EM workspace; the record does not depend on them. Every field of
 // the record but order, mode and similarityToBest is filled.
 RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int32_t K,

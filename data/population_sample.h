@@ -1,0 +1,46 @@
+// Samples of K populations with known membership, for tests and benchmarks of realistic
+// difficulty: every population's allele frequencies are drawn around shared ancestral
+// frequencies (the Balding-Nichols model), so F_ST sets how far apart they are.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "data/genotype_table.h"
+#include "data/random.h"
+#include "data/vectors.h"
+
+struct PopulationSampleSettings {
+  int32_t N = 200, A = 2, L = 10, K = 3;
+  // Alleles of every locus drawn uniformly from fewestAlleles .. mostAlleles (2 and 2: SNPs).
+  int32_t fewestAlleles = 10, mostAlleles = 20;
+  double Fst = 0.03;
+  // Each genotype (all A copies of an individual at a locus) is missing with this chance.
+  double missingShare = 0.02;
+  // Population sizes; empty: in proportion to 1, 2, ..., K (uneven sampling).
+  std::vector<int32_t> sizes;
+};
+
+struct PopulationSample {
+  GenotypeTable X;                  // allele j of a locus is the value j + 1; a missing copy -9
+  std::vector<int32_t> sizes;       // individuals per population, summing to N
+  std::vector<int32_t> population;  // 0 .. K-1 per individual, in blocks: population 0 first
+  Vector2D<double> ancestral;       // L x J[l] ancestral frequencies
+  Vector3D<double> P;               // K x L x J[l] population frequencies
+};
+
+// Sizes in proportion to 1, 2, ..., K: (k + 1) N / (K (K + 1) / 2) truncated, the rounding
+// left-over given to the last (largest) population.
+std::vector<int32_t> UnevenSizes(int32_t N, int32_t K);
+
+// Draws, all from rng and in this order: for every locus its number of alleles J (a uniform
+// integer; none when the range is one value) and its ancestral frequencies p (J = 2: the
+// first allele's uniform on [0.05, 0.95]; otherwise a flat Dirichlet draw); then for every
+// population k and locus l the frequencies P[k][l], a Dirichlet draw with parameters
+// p (1 - F) / F; then for every individual n (populations in blocks) one uniform per locus
+// for its missing genotypes, and for every copy a and locus l not missing one categorical
+// draw over P[k][l]. Settings outside what can be drawn (N, A, L or K below 1, K above N,
+// fewer than 2 alleles, F outside (0, 1), a missing share outside [0, 1), sizes that do
+// not sum to N) end the run with one line naming SimulatePopulationSample.
+void SimulatePopulationSample(const PopulationSampleSettings& settings, RandomGenerator& rng,
+                              PopulationSample& sample);
