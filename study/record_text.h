@@ -47,6 +47,8 @@ class RecordLines {
   double Real(std::string_view field, const char* what) const;
 
   const std::string& path() const { return path_; }
+  // Whether the file is empty or ends with a line feed.
+  bool EndsWithLineEnd() const { return text_.empty() || text_.back() == '\n'; }
 
  private:
   std::string path_;

@@ -39,6 +39,8 @@ void ReadRow(RecordLines& in, size_t count, double* values, const char* what) {
 void ExpectEnd(RecordLines& in) {
   std::string_view line;
   if (in.Next(line)) in.Fail("expected the end of the file, found " + QuoteToken(line));
+  // Every line was written with its line end: a last line without one was cut short.
+  if (!in.EndsWithLineEnd()) in.Fail("the file ends inside this line (truncated?)");
 }
 
 }  // namespace
