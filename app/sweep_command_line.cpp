@@ -145,6 +145,9 @@ bool ParseShard(const std::string& text, int32_t& shard, int32_t& shards) {
 
 void CheckPartOptions(const std::string& runsText, const std::string& shardText,
                       SweepSettings& settings) {
+  if (!runsText.empty() && !shardText.empty()) {
+    FailRun("emclade-sweep: --runs and --shard: give one of them, got both");
+  }
   if (!runsText.empty() && !ParseRunList(runsText, settings.onlyRuns)) {
     FailRun(
         "emclade-sweep: --runs: expected runs as K:replicate apart by commas, such as "
@@ -206,16 +209,14 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   AddPictureOptions(app, settings, plotK);
   std::string runsText, shardText;
   const char* part = "A part of the sweep (its runs to DIR/runs/, gathered by collect)";
-  CLI::Option* runs =
-      app.add_option("--runs", runsText, "only these runs, as K:replicate: 3:1,3:2,4:1")
-          ->type_name("LIST")
-          ->group(part);
+  app.add_option("--runs", runsText, "only these runs, as K:replicate: 3:1,3:2,4:1")
+      ->type_name("LIST")
+      ->group(part);
   app.add_option("--shard", shardText,
                  "only share I of N of the runs: run i of runs.tsv's order (from 0) where "
                  "i mod N = I - 1")
       ->type_name("I/N")
-      ->group(part)
-      ->excludes(runs);
+      ->group(part);
   app.footer(
       "Example: emclade-sweep study.str --k 1-8 --replicates 10 --out study.sweep\n"
       "Results: report.html, summary.tsv (model choice), runs.tsv, Q/, best/, individuals.tsv, "

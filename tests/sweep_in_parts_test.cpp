@@ -140,6 +140,12 @@ TEST(SweepInParts, CollectRefusesWhatIsNotOneWholeSweep) {
        1,
        "emclade-sweep: --shard: expected I/N, share I of N (1 <= I <= N <= 100000), such as 2/8; "
        "got \"4/3\"\n"},
+      {"both parts",
+       [] {},
+       [] {},
+       {"in.str", "--k", "1-2", "--shard", "1/3", "--runs", "1:1", "--out", "bad"},
+       1,
+       "emclade-sweep: --runs and --shard: give one of them, got both\n"},
       {"a folder of no parts",
        [] {},
        [] {},
