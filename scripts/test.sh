@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice: a normal
 # build with warnings as errors, and a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer; then fuzzes the genotype-file reader and the command line
-# for a bounded time (EMCLADE_FUZZ_SECONDS per target, default 60).
+# UndefinedBehaviorSanitizer; then fuzzes every text reader and the command line for a
+# bounded time (EMCLADE_FUZZ_SECONDS per target, default 60; half that for the study
+# command's readers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --test

@@ -116,12 +116,14 @@ void PrepareWardTree(StartContext& context, const StartMethod& start,
     return;
   }
 
-  int32_t M = fits ? N : WardSubsampleSize(limit);
-  if (capped) M = std::min(M, start.wardIndividuals);
+  const int32_t fitting = fits ? N : WardSubsampleSize(limit);
+  // The reason said is the bound that holds: the start's own cap, or the memory.
+  const bool byCap = capped && start.wardIndividuals <= fitting;
+  const int32_t M = byCap ? start.wardIndividuals : fitting;
   const int32_t largestK =
       clusterCounts.empty() ? 1 : *std::max_element(clusterCounts.begin(), clusterCounts.end());
   char why[200];
-  if (fits) {
+  if (byCap) {
     std::snprintf(why, sizeof(why), "the %s start builds its tree on at most %d individuals",
                   start.name, start.wardIndividuals);
   } else {
