@@ -10,6 +10,8 @@
 
 #include "app/sweep_picture_options.h"
 #include "data/messages.h"
+#include "study/run_schedule.h"
+#include "study/run_selection.h"
 #include "study/starts.h"
 
 #ifndef EMCLADE_VERSION
@@ -31,15 +33,6 @@ bool ParseCount(const std::string& text, int32_t& value) {
   if (v < 1 || v > kMaxClusters) return false;
   value = static_cast<int32_t>(v);
   return true;
-}
-
-std::string Quoted(const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\"'\\$`") == std::string::npos) {
-    return argument;
-  }
-  std::string quoted = "'";
-  for (char c : argument) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 }  // namespace
@@ -75,6 +68,100 @@ std::string DefaultOutputFolder(const std::string& inputPath) {
   std::string stem = std::filesystem::path(inputPath).stem().string();
   if (stem.empty() || stem == "." || stem == "..") stem = "study";
   return stem + ".sweep";
+}
+
+void AddReaderOptions(CLI::App& app, ReaderOptions& reader, bool& oneRowPerIndividual) {
+  const char* group = "Reading the input (detected from the file when not given)";
+  app.add_option("--header-rows", reader.headerRows, "STRUCTURE: rows before the first record")
+      ->type_name("N")
+      ->group(group);
+  app.add_option("--label-columns", reader.labelColumns,
+                 "STRUCTURE: label columns in front of the values")
+      ->type_name("N")
+      ->group(group);
+  app.add_option("--population-column", reader.populationColumn,
+                 "STRUCTURE: the label column (from 1) that names the population")
+      ->type_name("N")
+      ->group(group);
+  app.add_option("--ploidy", reader.ploidy, "copies per individual and locus")
+      ->type_name("N")
+      ->group(group);
+  app.add_flag("--one-row-per-individual", oneRowPerIndividual,
+               "STRUCTURE: every copy of an individual on one row")
+      ->group(group);
+  app.add_option("--populations", reader.populationsFile,
+                 "file of two tab-separated columns: individual name, population")
+      ->type_name("FILE")
+      ->group(group);
+}
+
+void CheckReaderOptions(bool oneRowPerIndividual, ReaderOptions& reader) {
+  // A reader option left at -1 was not given and stays for the reader to detect.
+  struct Bound {
+    const char* option;
+    int64_t value, least, most;
+  };
+  const Bound bounds[] = {
+      {"--header-rows", reader.headerRows, 0, int64_t{1} << 30},
+      {"--label-columns", reader.labelColumns, 0, int64_t{1} << 20},
+      {"--population-column", reader.populationColumn, 1, int64_t{1} << 20},
+      {"--ploidy", reader.ploidy, 1, 64},
+  };
+  for (const Bound& b : bounds) {
+    if (b.value != -1 && (b.value < b.least || b.value > b.most)) {
+      FailRun(std::string("emclade-sweep: ") + b.option + ": expected a whole number from " +
+              std::to_string(b.least) + " to " + std::to_string(b.most) + ", got " +
+              std::to_string(b.value));
+    }
+  }
+  if (oneRowPerIndividual) reader.oneRowPerIndividual = 1;
+}
+
+bool ParseRunList(const std::string& text, std::vector<RunId>& runs) {
+  runs.clear();
+  size_t begin = 0;
+  while (begin <= text.size()) {
+    const size_t comma = std::min(text.find(',', begin), text.size());
+    const std::string item = text.substr(begin, comma - begin);
+    const size_t colon = item.find(':');
+    RunId id;
+    if (colon == std::string::npos || !ParseCount(item.substr(0, colon), id.K) ||
+        !ParseCount(item.substr(colon + 1), id.replicate)) {
+      return false;
+    }
+    runs.push_back(id);
+    begin = comma + 1;
+  }
+  std::sort(runs.begin(), runs.end());
+  runs.erase(std::unique(runs.begin(), runs.end()), runs.end());
+  return true;
+}
+
+bool ParseShard(const std::string& text, int32_t& shard, int32_t& shards) {
+  const size_t slash = text.find('/');
+  return slash != std::string::npos && ParseCount(text.substr(0, slash), shard) &&
+         ParseCount(text.substr(slash + 1), shards) && shard <= shards;
+}
+
+void CheckPartOptions(const std::string& runsText, const std::string& shardText,
+                      SweepSettings& settings) {
+  if (!runsText.empty() && !shardText.empty()) {
+    FailRun("emclade-sweep: --runs and --shard: give one of them, got both");
+  }
+  if (!runsText.empty() && !ParseRunList(runsText, settings.onlyRuns)) {
+    FailRun(
+        "emclade-sweep: --runs: expected runs as K:replicate apart by commas, such as "
+        "3:1,3:2,4:1; got \"" +
+        runsText + "\"");
+  }
+  if (!shardText.empty() && !ParseShard(shardText, settings.shard, settings.shards)) {
+    FailRun("emclade-sweep: --shard: expected I/N, share I of N (1 <= I <= N <= " +
+            std::to_string(kMaxClusters) + "), such as 2/8; got \"" + shardText + "\"");
+  }
+  // Runs named outside the sweep are refused before the input is read, when the K are known.
+  if (!settings.onlyRuns.empty() && settings.clusterCountsGiven) {
+    SelectRuns(settings, PlanRuns(settings));
+  }
 }
 
 SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
@@ -118,34 +205,25 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   app.add_option("--out", settings.outDir, "folder of the results (default: INPUT's stem + .sweep)")
       ->type_name("DIR");
   app.add_flag("--quiet", settings.quiet, "no progress lines on standard error");
-  const char* reader = "Reading the input (detected from the file when not given)";
-  app.add_option("--header-rows", settings.reader.headerRows,
-                 "STRUCTURE: rows before the first record")
-      ->type_name("N")
-      ->group(reader);
-  app.add_option("--label-columns", settings.reader.labelColumns,
-                 "STRUCTURE: label columns in front of the values")
-      ->type_name("N")
-      ->group(reader);
-  app.add_option("--population-column", settings.reader.populationColumn,
-                 "STRUCTURE: the label column (from 1) that names the population")
-      ->type_name("N")
-      ->group(reader);
-  app.add_option("--ploidy", settings.reader.ploidy, "copies per individual and locus")
-      ->type_name("N")
-      ->group(reader);
-  app.add_flag("--one-row-per-individual", oneRowPerIndividual,
-               "STRUCTURE: every copy of an individual on one row")
-      ->group(reader);
-  app.add_option("--populations", settings.reader.populationsFile,
-                 "file of two tab-separated columns: individual name, population")
-      ->type_name("FILE")
-      ->group(reader);
+  AddReaderOptions(app, settings.reader, oneRowPerIndividual);
   AddPictureOptions(app, settings, plotK);
+  std::string runsText, shardText;
+  const char* part = "A part of the sweep (its runs to DIR/runs/, gathered by collect)";
+  app.add_option("--runs", runsText, "only these runs, as K:replicate: 3:1,3:2,4:1")
+      ->type_name("LIST")
+      ->group(part);
+  app.add_option("--shard", shardText,
+                 "only share I of N of the runs: run i of runs.tsv's order (from 0) where "
+                 "i mod N = I - 1")
+      ->type_name("I/N")
+      ->group(part);
   app.footer(
       "Example: emclade-sweep study.str --k 1-8 --replicates 10 --out study.sweep\n"
       "Results: report.html, summary.tsv (model choice), runs.tsv, Q/, best/, individuals.tsv, "
-      "plots/, pong/, clumpp/.");
+      "plots/, pong/, clumpp/.\n"
+      "Large studies: emclade-sweep prepare INPUT --out STUDY.emc reads INPUT once; "
+      "emclade-sweep STUDY.emc ... --shard I/N makes a share of the runs; "
+      "emclade-sweep collect DIR gathers them (each with --help).");
 
   try {
     app.parse(argc, argv);
@@ -161,24 +239,17 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
     FailRun(std::string("emclade-sweep: ") + e.what() + " (see emclade-sweep --help)");
   }
 
-  // Every value in one place, each against what it may be; a reader option left at -1 was not
-  // given and stays for the reader to detect.
+  // Every value in one place, each against what it may be.
   struct Bound {
     const char* option;
     int64_t value, least, most;
-    bool readerOption;
   };
   const Bound bounds[] = {
-      {"--replicates", settings.replicates, 1, 100000, false},
-      {"--threads", settings.threads, 1, 4096, false},
-      {"--max-iterations", settings.maxIterations, 1, 100000000, false},
-      {"--header-rows", settings.reader.headerRows, 0, int64_t{1} << 30, true},
-      {"--label-columns", settings.reader.labelColumns, 0, int64_t{1} << 20, true},
-      {"--population-column", settings.reader.populationColumn, 1, int64_t{1} << 20, true},
-      {"--ploidy", settings.reader.ploidy, 1, 64, true},
+      {"--replicates", settings.replicates, 1, 100000},
+      {"--threads", settings.threads, 1, 4096},
+      {"--max-iterations", settings.maxIterations, 1, 100000000},
   };
   for (const Bound& b : bounds) {
-    if (b.readerOption && b.value == -1) continue;
     if (b.value < b.least || b.value > b.most) {
       FailRun(std::string("emclade-sweep: ") + b.option + ": expected a whole number from " +
               std::to_string(b.least) + " to " + std::to_string(b.most) + ", got " +
@@ -200,12 +271,9 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
     FailRun("emclade-sweep: --start: expected one of " + StartNames() + ", got \"" +
             settings.start + "\"");
   }
-  if (oneRowPerIndividual) settings.reader.oneRowPerIndividual = 1;
+  CheckReaderOptions(oneRowPerIndividual, settings.reader);
   if (settings.outDir.empty()) settings.outDir = DefaultOutputFolder(settings.inputPath);
   while (settings.outDir.size() > 1 && settings.outDir.back() == '/') settings.outDir.pop_back();
-  for (int i = 0; i < argc; ++i) {
-    if (i > 0) settings.commandLine += ' ';
-    settings.commandLine += Quoted(i == 0 ? "emclade-sweep" : argv[i]);
-  }
+  CheckPartOptions(runsText, shardText, settings);
   return settings;
 }

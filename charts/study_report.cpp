@@ -15,6 +15,8 @@
 #include "charts/cluster_colours.h"
 #include "charts/structure_order.h"
 #include "study/alignment.h"
+#include "study/reproducing_command.h"
+#include "study/run_folder.h"
 #include "study/study_files.h"
 #include "study/sweep.h"
 
@@ -276,9 +278,11 @@ std::string RepeatSection(const StudyRecord& study) {
   }
   fact("Plot files", EscapeHtml(s.plotFormat));
   html += "</table>\n<p>The command:</p>\n<pre><code class=\"command\">" +
-          EscapeHtml(s.commandLine) +
+          EscapeHtml(ReproducingCommand(s)) +
           "</code></pre>\n<p class=\"note\">The same command gives the same files byte for byte, "
-          "whatever the number of threads (only the seconds differ).</p>\n";
+          "whatever the number of threads, and so do its runs made in parts (<code>--runs</code>, "
+          "<code>--shard</code>) and gathered by <code>emclade-sweep collect</code> (only the "
+          "seconds differ).</p>\n";
   return html;
 }
 
@@ -353,6 +357,17 @@ std::string BuildStudyReport(const StudyRecord& study, const StudyImages& images
     lead += " The lowest BIC is at <strong>K = " + std::to_string(k.K) + "</strong>, where " +
             std::to_string(k.bestModeSize) + " of " + std::to_string(k.replicates) +
             " replicates agree with the best.";
+  }
+  if (!study.missingRuns.empty()) {
+    std::string names;
+    for (const RunId& id : study.missingRuns) {
+      names += (names.empty() ? "" : ", ") + RunFolderName(id.K, id.replicate);
+    }
+    lead += " <strong>" + std::to_string(study.missingRuns.size()) + " of " +
+            std::to_string(study.missingRuns.size() + study.runs.size()) +
+            " runs are missing</strong> (" + names + "; listed in " +
+            Link("missing_runs.tsv", "missing_runs.tsv") +
+            "): every table, plot and criterion here holds only the runs collected.";
   }
   std::string html;
   html.reserve(images.structure.size() * 4 / 3 + images.modelChoice.size() * 4 / 3 +

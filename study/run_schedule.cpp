@@ -46,7 +46,7 @@ std::vector<RunRecord> PlanRuns(const SweepSettings& settings) {
 
 void MakeRuns(const StartContext& context, const StartMethod& start, const SweepSettings& settings,
               int32_t A, const std::vector<int32_t>& J, const ThreadPlan& plan, bool terminal,
-              std::vector<RunRecord>& runs) {
+              std::vector<RunRecord>& runs, const std::function<void(RunRecord& run)>& finished) {
   SweepProgress progress;
   BeginProgress(progress, runs, terminal);
 
@@ -61,7 +61,7 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
   std::atomic<size_t> next{0};
   std::mutex mutex;
   std::condition_variable finishedSignal;
-  std::deque<size_t> finished;
+  std::deque<size_t> done;
   auto work = [&]() {
     for (size_t taken = next++; taken < queue.size(); taken = next++) {
       const size_t i = queue[taken];
@@ -77,7 +77,7 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
       {
         std::lock_guard<std::mutex> lock(mutex);
         runs[i] = std::move(result);
-        finished.push_back(i);
+        done.push_back(i);
       }
       finishedSignal.notify_one();
     }
@@ -92,12 +92,17 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
   size_t counted = 0;
   std::unique_lock<std::mutex> lock(mutex);
   while (counted < runs.size()) {
-    finishedSignal.wait_for(lock, std::chrono::milliseconds(250),
-                            [&]() { return !finished.empty(); });
-    while (!finished.empty()) {
-      const size_t i = finished.front();
-      finished.pop_front();
+    finishedSignal.wait_for(lock, std::chrono::milliseconds(250), [&]() { return !done.empty(); });
+    while (!done.empty()) {
+      const size_t i = done.front();
+      done.pop_front();
       ++counted;
+      if (finished) {
+        // Outside the lock: the workers go on while the run is handed over.
+        lock.unlock();
+        finished(runs[i]);
+        lock.lock();
+      }
       if (!settings.quiet) CountFinishedRun(progress, runs[i]);
       auto best = bestOfK.find(runs[i].K);
       if (best == bestOfK.end()) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "study/starts.h"
@@ -31,7 +32,9 @@ std::vector<RunRecord> PlanRuns(const SweepSettings& settings);
 // frequencies P are left only in the best replicate of each K (Outranks); the other runs'
 // are released as soon as a better replicate of their K has finished. Progress goes to
 // standard error (SweepProgress; on a terminal when terminal is true). The records do not
-// depend on the plan.
+// depend on the plan. When given, finished is called on the calling thread with every run
+// as it finishes, whole (frequencies included), before any of it is released.
 void MakeRuns(const StartContext& context, const StartMethod& start, const SweepSettings& settings,
               int32_t A, const std::vector<int32_t>& J, const ThreadPlan& plan, bool terminal,
-              std::vector<RunRecord>& runs);
+              std::vector<RunRecord>& runs,
+              const std::function<void(RunRecord& run)>& finished = nullptr);

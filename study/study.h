@@ -12,6 +12,14 @@
 #include "data/study_input.h"
 #include "data/vectors.h"
 
+// One run of a sweep by its K and replicate.
+struct RunId {
+  int32_t K = 0;
+  int32_t replicate = 0;
+  friend bool operator==(const RunId&, const RunId&) = default;
+  friend auto operator<=>(const RunId&, const RunId&) = default;
+};
+
 // What the study command was asked to do; filled once by the command line.
 struct SweepSettings {
   std::string inputPath;
@@ -29,7 +37,11 @@ struct SweepSettings {
   // Bytes the Ward start's dissimilarities may take (0: half of this computer's memory); not
   // an option of the command line: a seam for tests of the subsample rule.
   double wardMemoryBytes = 0.0;
-  std::string commandLine;  // the command as given, for the report
+  // A part of the sweep only (--runs, --shard; study/run_selection.h): these runs, or shard
+  // `shard` of `shards` (from 1); each run's results go to its own folder under outDir/runs/
+  // for a later collect. Empty and 0: the whole sweep.
+  std::vector<RunId> onlyRuns;
+  int32_t shard = 0, shards = 0;
   // The pictures: the K of the structure plot (empty: every K of the sweep), the format of
   // the files in plots/ ("png", "svg" or "pdf"), and the populations the plots show first,
   // in this order (read from populationOrderFile; the others follow as they first appear).
@@ -88,6 +100,7 @@ struct StudyRecord {
   std::string format, detected;
 
   std::vector<RunRecord> runs;      // K ascending, then replicate ascending
+  std::vector<RunId> missingRuns;   // runs of the sweep not collected (collect --allow-missing)
   std::vector<KSummary> summaries;  // one per K, ascending
   int32_t chosenK = 0;
   double treeSeconds = 0.0;   // the shared Ward tree (0 when no start needs it)

@@ -11,6 +11,7 @@
 
 #include "data/messages.h"
 #include "study/alignment.h"
+#include "study/run_seeds.h"
 
 namespace {
 
@@ -118,6 +119,17 @@ std::string IndividualsTable(const StudyRecord& study, const RunRecord& chosen) 
     if (populations) text += study.populations[n] + '\t';
     text += std::to_string(cluster + 1) + '\t' + FormatReal(membership, 6) + '\t' +
             FormatReal(entropy, 6) + '\n';
+  }
+  return text;
+}
+
+// The runs of the sweep that were not collected (collect --allow-missing): K, replicate and
+// the seed each would have run from.
+std::string MissingRunsTable(const StudyRecord& study) {
+  std::string text = "K\treplicate\tseed\n";
+  for (const RunId& id : study.missingRuns) {
+    text += std::to_string(id.K) + '\t' + std::to_string(id.replicate) + '\t' +
+            std::to_string(RunSeed(study.settings.seed, id.K, id.replicate)) + '\n';
   }
   return text;
 }
@@ -307,6 +319,12 @@ void WriteStudyFiles(const StudyRecord& study, const std::string& dir) {
   }
   WriteWholeFile(dir + "/pong/filemap.txt", PongFilemap(study));
   if (!study.populations.empty()) WriteWholeFile(dir + "/pong/ind2pop.txt", PongPopulations(study));
+  if (!study.missingRuns.empty()) {
+    WriteWholeFile(dir + "/missing_runs.tsv", MissingRunsTable(study));
+  } else {
+    std::error_code error;  // a list from an earlier, incomplete collect no longer holds
+    std::filesystem::remove(dir + "/missing_runs.tsv", error);
+  }
 }
 
 std::vector<std::string> StudyFileNames(const StudyRecord& study) {
@@ -328,5 +346,6 @@ std::vector<std::string> StudyFileNames(const StudyRecord& study) {
   }
   names.push_back("pong/filemap.txt");
   if (!study.populations.empty()) names.push_back("pong/ind2pop.txt");
+  if (!study.missingRuns.empty()) names.push_back("missing_runs.tsv");
   return names;
 }

@@ -6,6 +6,7 @@
 //   individuals.tsv      every individual's cluster at the chosen K
 //   pong/filemap.txt     pong's run map (and pong/ind2pop.txt when populations are known)
 //   clumpp/K<K>.indfile  CLUMPP's individual file of every K, with clumpp/K<K>.paramfile
+//   missing_runs.tsv     the runs not collected, when some are (collect --allow-missing)
 // Tables are tab-separated with one header row; numbers are written in the C locale.
 #pragma once
 

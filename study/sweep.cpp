@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 
 #include "data/messages.h"
@@ -12,6 +13,9 @@
 #include "study/alignment.h"
 #include "study/model_choice.h"
 #include "study/progress.h"
+#include "study/run_folder.h"
+#include "study/run_selection.h"
+#include "study/study_file.h"
 #include "study/study_files.h"
 
 namespace {
@@ -54,12 +58,9 @@ std::string DescribeClusterCounts(const std::vector<int32_t>& clusterCounts) {
   return text;
 }
 
-StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data, const ThreadPlan* plan,
-                     bool terminal) {
-  const auto began = std::chrono::steady_clock::now();
+StudyRecord DescribeStudy(const SweepSettings& settings, const StudyData& data) {
   const GenotypeTable& X = data.X;
-  const StartMethod* start = FindStart(settings.start);
-  if (start == nullptr) {
+  if (FindStart(settings.start) == nullptr) {
     FailRun("emclade-sweep: --start: expected one of " + StartNames() + ", got " + settings.start);
   }
   for (int32_t K : settings.clusterCounts) {
@@ -68,7 +69,6 @@ StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data, const
               " but the file holds " + std::to_string(X.N) + " individuals");
     }
   }
-
   StudyRecord study;
   study.settings = settings;
   study.N = X.N;
@@ -84,36 +84,79 @@ StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data, const
   study.format = data.format;
   study.detected = data.detected;
   study.missingShare = MissingShares(X);
+  return study;
+}
 
-  StartContext context;
-  context.X = &X;
-  context.N = X.N;
-  context.L = X.L;
-  if (start->needsWardTree) {
-    const auto treeBegan = std::chrono::steady_clock::now();
-    PrepareWardTree(context, *start, settings.clusterCounts, settings.seed,
-                    settings.wardMemoryBytes, settings.threads, settings.inputPath);
-    study.treeSeconds = SecondsSince(treeBegan);
-  }
-  if (start->needsAlleleCounts) PrepareAlleleCountSpace(X, settings.threads, context.counts);
-
-  study.runs = PlanRuns(settings);
-  const int64_t copies = static_cast<int64_t>(X.N) * X.A * X.L;
-  const ThreadPlan threads =
-      plan != nullptr
-          ? *plan
-          : PlanThreads(copies, static_cast<int32_t>(study.runs.size()), settings.threads);
-  MakeRuns(context, *start, settings, X.A, study.J, threads, terminal, study.runs);
-
-  for (int32_t K : settings.clusterCounts) {
+void SummariseStudy(StudyRecord& study) {
+  study.summaries.clear();
+  for (int32_t K : study.settings.clusterCounts) {
+    if (RunsOfK(study, K).empty()) continue;
     KSummary summary;
     summary.K = K;
     study.summaries.push_back(summary);
   }
   AlignStudy(study);
   ChooseK(study);
+}
+
+namespace {
+
+// Makes the runs of study.runs (planned: K, replicate, seed and start set) on data, the Ward
+// tree first when the start needs it; finished as MakeRuns takes it.
+void MakeStudyRuns(StudyRecord& study, const StudyData& data, const ThreadPlan* plan, bool terminal,
+                   const std::function<void(RunRecord& run)>& finished) {
+  const SweepSettings& settings = study.settings;
+  const GenotypeTable& X = data.X;
+  const StartMethod& start = *FindStart(settings.start);
+  StartContext context;
+  context.X = &X;
+  context.N = X.N;
+  context.L = X.L;
+  if (start.needsWardTree) {
+    const auto treeBegan = std::chrono::steady_clock::now();
+    PrepareWardTree(context, start, settings.clusterCounts, settings.seed, settings.wardMemoryBytes,
+                    settings.threads, settings.inputPath);
+    study.treeSeconds = SecondsSince(treeBegan);
+  }
+  if (start.needsAlleleCounts) PrepareAlleleCountSpace(X, settings.threads, context.counts);
+  const int64_t copies = static_cast<int64_t>(X.N) * X.A * X.L;
+  const ThreadPlan threads =
+      plan != nullptr
+          ? *plan
+          : PlanThreads(copies, static_cast<int32_t>(study.runs.size()), settings.threads);
+  MakeRuns(context, start, settings, X.A, study.J, threads, terminal, study.runs, finished);
+}
+
+}  // namespace
+
+StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data, const ThreadPlan* plan,
+                     bool terminal) {
+  const auto began = std::chrono::steady_clock::now();
+  StudyRecord study = DescribeStudy(settings, data);
+  study.runs = PlanRuns(settings);
+  MakeStudyRuns(study, data, plan, terminal, nullptr);
+  SummariseStudy(study);
   study.totalSeconds = SecondsSince(began);
   return study;
+}
+
+std::vector<RunRecord> RunStudyPart(const SweepSettings& settings, const StudyData& data,
+                                    const ThreadPlan* plan, bool terminal) {
+  StudyRecord study = DescribeStudy(settings, data);
+  study.runs = SelectRuns(settings, PlanRuns(settings));
+  // The study file before any run, so that a folder of another study costs no runs.
+  const std::string runsDir = settings.outDir + "/runs";
+  MakeFolder(runsDir);
+  const std::string text = StudyFileText(study);
+  WriteStudyFileOnce(runsDir + "/study.txt", text);
+  const std::string stamp = StudyStamp(text);
+  MakeStudyRuns(study, data, plan, terminal, [&](RunRecord& run) {
+    WriteRunFolder(runsDir, run, stamp);
+    Vector2D<double>().swap(run.Q);
+    Vector3D<double>().swap(run.P);
+    std::vector<double>().swap(run.history);
+  });
+  return study.runs;
 }
 
 int RunSweepCommand(const SweepSettings& settings, StudyFileWriter writeMore) {
@@ -141,7 +184,20 @@ int RunSweepCommand(const SweepSettings& settings, StudyFileWriter writeMore) {
       asked.clusterCounts.pop_back();
     }
   }
-  const StudyRecord study = RunStudy(asked, data, nullptr, isatty(STDERR_FILENO) == 1);
+  const bool terminal = isatty(STDERR_FILENO) == 1;
+  if (MakesPartOfSweep(asked)) {
+    const std::vector<RunRecord> made = RunStudyPart(asked, data, nullptr, terminal);
+    const int64_t all = static_cast<int64_t>(asked.clusterCounts.size()) * asked.replicates;
+    std::cout << "emclade-sweep: " << made.size() << " of " << all << " runs (K "
+              << DescribeClusterCounts(asked.clusterCounts) << ", " << asked.replicates
+              << " replicates";
+    if (asked.shards > 0) std::cout << "; shard " << asked.shard << "/" << asked.shards;
+    std::cout << ") in " << FormatDuration(SecondsSince(began)) << "; results in " << asked.outDir
+              << "/runs/; gather every run with: emclade-sweep collect " << asked.outDir
+              << std::endl;
+    return 0;
+  }
+  const StudyRecord study = RunStudy(asked, data, nullptr, terminal);
   WriteStudyFiles(study, asked.outDir);
   if (writeMore != nullptr) writeMore(study, asked.outDir);
   std::cout << "emclade-sweep: " << study.runs.size() << " runs (K "

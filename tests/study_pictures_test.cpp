@@ -68,7 +68,6 @@ StudyRecord TwoPopulationStudy(int32_t N, const std::vector<int32_t>& Ks) {
   study.alleleValues = {{1, 2}};
   study.locusNames = {"L1"};
   study.settings.clusterCounts = Ks;
-  study.settings.commandLine = "emclade-sweep x.str";
   for (int32_t n = 0; n < N; ++n) {
     study.names.push_back("i" + std::to_string(n + 1));
     study.populations.push_back(n % 2 == 0 ? "West" : "East");

@@ -1,0 +1,42 @@
+#include "study/reproducing_command.h"
+
+#include "study/record_text.h"
+#include "study/sweep.h"
+
+std::string ShellQuoted(const std::string& argument) {
+  bool plain = !argument.empty();
+  for (char c : argument) {
+    const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.' || c == '/' || c == ',' || c == ':' ||
+                      c == '+' || c == '=' || c == '@' || c == '%';
+    plain = plain && safe;
+  }
+  if (plain) return argument;
+  std::string quoted = "'";
+  for (char c : argument) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string ReproducingCommand(const SweepSettings& s) {
+  std::string command = "emclade-sweep " + ShellQuoted(s.inputPath);
+  auto add = [&command](const char* option, const std::string& value) {
+    command += std::string(" ") + option + " " + ShellQuoted(value);
+  };
+  add("--k", DescribeClusterCounts(s.clusterCounts));
+  add("--replicates", std::to_string(s.replicates));
+  add("--seed", std::to_string(s.seed));
+  add("--start", s.start);
+  add("--max-iterations", std::to_string(s.maxIterations));
+  add("--tolerance", ExactReal(s.tolerance));
+  const ReaderOptions& r = s.reader;
+  if (r.headerRows >= 0) add("--header-rows", std::to_string(r.headerRows));
+  if (r.labelColumns >= 0) add("--label-columns", std::to_string(r.labelColumns));
+  if (r.populationColumn >= 0) add("--population-column", std::to_string(r.populationColumn));
+  if (r.ploidy >= 0) add("--ploidy", std::to_string(r.ploidy));
+  if (r.oneRowPerIndividual == 1) command += " --one-row-per-individual";
+  if (!r.populationsFile.empty()) add("--populations", r.populationsFile);
+  if (!s.plotClusterCounts.empty()) add("--plot-k", DescribeClusterCounts(s.plotClusterCounts));
+  if (s.plotFormat != "png") add("--plot-format", s.plotFormat);
+  if (!s.populationOrderFile.empty()) add("--population-order", s.populationOrderFile);
+  return command;
+}
