@@ -269,11 +269,16 @@ void AppendMembershipRow(const double* q, const std::vector<int32_t>& order, std
     ++u[pick];
     rest[pick] = -1.0;
   }
-  char text[32];
+  // Each membership as "w.ffffff" (w is 0 or 1, u[c] <= one million), by hand: this text is
+  // most of what a sweep writes.
   for (size_t c = 0; c < K; ++c) {
-    std::snprintf(text, sizeof(text), "%s%lld.%06lld", c > 0 ? " " : "",
-                  static_cast<long long>(u[c] / kMillion), static_cast<long long>(u[c] % kMillion));
-    out += text;
+    char text[10];
+    int64_t fraction = u[c] % kMillion;
+    text[0] = ' ';
+    text[1] = static_cast<char>('0' + u[c] / kMillion);
+    text[2] = '.';
+    for (int i = 8; i >= 3; --i, fraction /= 10) text[i] = static_cast<char>('0' + fraction % 10);
+    out.append(c > 0 ? text : text + 1, c > 0 ? 9 : 8);
   }
 }
 
