@@ -16,17 +16,22 @@ namespace {
 // About 100 MB: 28,000 individuals, diploid, 500 loci of two- and three-digit values.
 constexpr int32_t kN = 28000, kA = 2, kL = 500;
 
+// The benchmark's table: values 95 to 106 drawn with a fixed generator.
+GenotypeValues RandomValues() {
+  GenotypeValues X;
+  InitVctr3D(X, kN, kA, kL, 0);
+  gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
+  for (auto& individual : X)
+    for (auto& copy : individual)
+      for (int32_t& v : copy) v = 95 + static_cast<int32_t>(gsl_rng_uniform_int(g, 12));
+  gsl_rng_free(g);
+  return X;
+}
+
 const std::string& DataFile() {
   static const std::string path = [] {
     const std::string p = "/tmp/emclade-bench-genotypes-100mb.txt";
-    GenotypeValues X;
-    InitVctr3D(X, kN, kA, kL, 0);
-    gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
-    for (auto& individual : X)
-      for (auto& copy : individual)
-        for (int32_t& v : copy) v = 95 + static_cast<int32_t>(gsl_rng_uniform_int(g, 12));
-    gsl_rng_free(g);
-    SaveGenotypeDataToStructureFile(p, CodeGenotypeValues(X));
+    SaveGenotypeDataToStructureFile(p, CodeGenotypeValues(RandomValues()));
     return p;
   }();
   return path;
@@ -49,13 +54,7 @@ void BM_ReaderProgram(benchmark::State& state) {
 
 // The coding alone: the rows of the same table handed to AlleleCoder from memory.
 void BM_CoderOnly(benchmark::State& state) {
-  GenotypeValues X;
-  InitVctr3D(X, kN, kA, kL, 0);
-  gsl_rng* g = gsl_rng_alloc(gsl_rng_mt19937);
-  for (auto& individual : X)
-    for (auto& copy : individual)
-      for (int32_t& v : copy) v = 95 + static_cast<int32_t>(gsl_rng_uniform_int(g, 12));
-  gsl_rng_free(g);
+  const GenotypeValues X = RandomValues();
   for (auto _ : state) {
     GenotypeTable coded;
     AlleleCoder coder(kN, kA, kL, "BM_CoderOnly");

@@ -31,25 +31,32 @@ struct Individuals {
   std::vector<std::string> families, names;
 };
 
-// prefix.fam: one line per individual, family ID, individual ID, father, mother, sex,
-// phenotype (the phenotype may be left out).
-Individuals ReadFam(const std::string& path) {
+// Calls row(tokens, line number) for every line of path that holds a token.
+template <typename Row>
+void ForEachTokenLine(const std::string& path, Row row) {
   const std::string text = ReadWholeFile(path);
-  Individuals fam;
   TextLines lines(text);
   std::string_view line;
   std::vector<std::string_view> tokens;
   while (lines.Next(line)) {
     SplitTokens(line, tokens);
-    if (tokens.empty()) continue;
+    if (!tokens.empty()) row(tokens, lines.number());
+  }
+}
+
+// prefix.fam: one line per individual, family ID, individual ID, father, mother, sex,
+// phenotype (the phenotype may be left out).
+Individuals ReadFam(const std::string& path) {
+  Individuals fam;
+  ForEachTokenLine(path, [&](const std::vector<std::string_view>& tokens, int64_t number) {
     if (tokens.size() != 5 && tokens.size() != 6) {
-      FailInput(path, LineAt(lines.number()),
+      FailInput(path, LineAt(number),
                 "expected 6 columns (family, individual, father, mother, sex, phenotype), found " +
                     std::to_string(tokens.size()));
     }
     fam.families.emplace_back(tokens[0]);
     fam.names.emplace_back(tokens[1]);
-  }
+  });
   if (fam.names.empty()) FailInput(path, LineAt(1), "expected a line per individual, found none");
   return fam;
 }
@@ -62,16 +69,10 @@ struct Variants {
 // prefix.bim: one line per variant: chromosome, name, position in cM, position in bases,
 // allele 1, allele 2.
 Variants ReadBim(const std::string& path) {
-  const std::string text = ReadWholeFile(path);
   Variants bim;
-  TextLines lines(text);
-  std::string_view line;
-  std::vector<std::string_view> tokens;
-  while (lines.Next(line)) {
-    SplitTokens(line, tokens);
-    if (tokens.empty()) continue;
+  ForEachTokenLine(path, [&](const std::vector<std::string_view>& tokens, int64_t number) {
     if (tokens.size() != 6) {
-      FailInput(path, LineAt(lines.number()),
+      FailInput(path, LineAt(number),
                 "expected 6 columns (chromosome, variant, cM, position, allele 1, allele 2), "
                 "found " +
                     std::to_string(tokens.size()));
@@ -81,7 +82,7 @@ Variants ReadBim(const std::string& path) {
                                : std::string(tokens[0]) + ":" + std::string(tokens[3]));
     bim.allele1.emplace_back(tokens[4]);
     bim.allele2.emplace_back(tokens[5]);
-  }
+  });
   if (bim.names.empty()) FailInput(path, LineAt(1), "expected a line per variant, found none");
   return bim;
 }

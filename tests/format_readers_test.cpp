@@ -15,14 +15,8 @@
 
 namespace {
 
-class FormatReaders : public testing::Test {
+class FormatReaders : public ReaderFilesTest {
  protected:
-  void SetUp() override { dir_ = MakeTempDir(); }
-  std::string Write(const std::string& name, const std::string& text) {
-    const std::string path = dir_ + "/" + name;
-    WriteFile(path, text);
-    return path;
-  }
   // The one error line of reading path, or "read" when it reads.
   std::string ErrorOf(const std::string& path, const ReaderOptions& options = ReaderOptions()) {
     const StudyRead read = ReadInProcess(path, options);
@@ -31,7 +25,6 @@ class FormatReaders : public testing::Test {
     EXPECT_EQ(read.out, "");
     return read.err;
   }
-  std::string dir_;
 };
 
 // .bed bytes for genotypes[l][n] (0..3 as the .bed codes them), variant-major.

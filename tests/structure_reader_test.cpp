@@ -12,16 +12,7 @@
 
 namespace {
 
-class StructureReader : public testing::Test {
- protected:
-  void SetUp() override { dir_ = MakeTempDir(); }
-  std::string Write(const std::string& name, const std::string& text) {
-    const std::string path = dir_ + "/" + name;
-    WriteFile(path, text);
-    return path;
-  }
-  std::string dir_;
-};
+using StructureReader = ReaderFilesTest;
 
 ReaderOptions With(int32_t headerRows, int32_t labelColumns, int32_t populationColumn,
                    int32_t ploidy, int32_t oneRowPerIndividual) {

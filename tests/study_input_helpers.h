@@ -2,9 +2,12 @@
 // error line) and the read table written out as text.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "data/study_input.h"
+#include "run_program.h"
 
 struct StudyRead {
   bool ok = false;
@@ -23,3 +26,16 @@ std::string TableText(const StudyData& data);
 // "" when the two tables are the same bit for bit (shape, layout, codes, values), else the
 // first difference.
 std::string TableDifference(const GenotypeTable& a, const GenotypeTable& b);
+
+// A fixture with a fresh folder of its own for the files a test writes.
+class ReaderFilesTest : public testing::Test {
+ protected:
+  void SetUp() override { dir_ = MakeTempDir(); }
+  // Writes text to dir_/name; returns the path.
+  std::string Write(const std::string& name, const std::string& text) {
+    const std::string path = dir_ + "/" + name;
+    WriteFile(path, text);
+    return path;
+  }
+  std::string dir_;
+};
