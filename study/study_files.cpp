@@ -303,14 +303,21 @@ void WriteStudyFiles(const StudyRecord& study, const std::string& dir) {
   for (const char* sub : {"", "/Q", "/best", "/pong", "/clumpp"}) MakeFolder(dir + sub);
   WriteWholeFile(dir + "/summary.tsv", SummaryTable(study));
   WriteWholeFile(dir + "/runs.tsv", RunsTable(study));
-  for (const RunRecord& run : study.runs) {
-    WriteWholeFile(dir + "/Q/" + RunName(run.K, run.replicate) + ".Q", MembershipFile(run));
+  // best/K<K>.Q is the Q file of that K's best run: its text is made once.
+  std::vector<char> isBest(study.runs.size(), 0);
+  for (const KSummary& s : study.summaries) isBest[s.best] = 1;
+  std::vector<std::string> bestText(study.runs.size());
+  for (size_t i = 0; i < study.runs.size(); ++i) {
+    const RunRecord& run = study.runs[i];
+    std::string text = MembershipFile(run);
+    WriteWholeFile(dir + "/Q/" + RunName(run.K, run.replicate) + ".Q", text);
+    if (isBest[i]) bestText[i] = std::move(text);
   }
   const std::vector<int32_t> populationNumbers = PopulationNumbers(study);
   for (const KSummary& s : study.summaries) {
     const RunRecord& best = study.runs[s.best];
     const std::string name = dir + "/best/K" + std::to_string(s.K);
-    WriteWholeFile(name + ".Q", MembershipFile(best));
+    WriteWholeFile(name + ".Q", bestText[s.best]);
     WriteWholeFile(name + ".P", FrequencyFile(study, best));
     const std::vector<int32_t> ofK = RunsOfK(study, s.K);
     const std::string clumpp = dir + "/clumpp/K" + std::to_string(s.K);
