@@ -378,10 +378,10 @@ bool LoadGenotypeDataFromStructureFile(const std::string& path, GenotypeTable& X
   if (X.N <= 0) FailRun("Uninitialized X - LoadGenotypeDataFromStructureFile");
   FilePtr file(std::fopen(path.c_str(), "r"));
   if (!file) FailRun("Cannot open file " + path + " - LoadGenotypeDataToStructureFile");
-  // A folder opens, but reads as an empty file: say what it is.
+  // A folder opens, but reads as an empty file: it is a file that cannot be opened.
   struct stat info;
   if (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode)) {
-    FailRun("Cannot open file " + path + ": it is a folder - LoadGenotypeDataToStructureFile");
+    FailRun("Cannot open file " + path + " - LoadGenotypeDataToStructureFile");
   }
   X = GenotypeTable();  // rebuilt from the file below
   AlleleCoder coder(N, A, L, "LoadGenotypeDataFromStructureFile");

@@ -325,13 +325,14 @@ TEST_F(FormatReaders, BadInputsEndWithOneLine) {
                 "VCF/BCF file\n");
 }
 
-TEST_F(FormatReaders, ClassicCommandSaysItsInputIsAFolder) {
+// A folder is refused as a file that cannot be opened, in the classic command's own words
+// (read, it would pass for an empty file).
+TEST_F(FormatReaders, ClassicCommandRefusesAFolderAsInput) {
   std::filesystem::create_directories(dir_ + "/data.str");
   const ProgramResult r =
       RunProgram({"-Dl", "-Fdata.str", "-i" + dir_, "-N2", "-A2", "-L3", "-K2", "-I5"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "Cannot open file " + dir_ +
-                       "/data.str: it is a folder - LoadGenotypeDataToStructureFile\n");
+  EXPECT_EQ(r.err, "Cannot open file " + dir_ + "/data.str - LoadGenotypeDataToStructureFile\n");
   EXPECT_EQ(r.out, "");
 }
 
