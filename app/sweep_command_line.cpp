@@ -195,6 +195,12 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   app.add_option("--start", settings.start,
                  "how a run starts: " + StartNames() + " (default " + settings.start + ")")
       ->type_name("NAME");
+  app.add_option("--search", settings.search,
+                 "after a run converges: none, or split-merge (merge the two clusters that "
+                 "overlap most, split the one that fits worst, keep it if the likelihood rises; "
+                 "at most 4 moves) (default " +
+                     settings.search + ")")
+      ->type_name("NAME");
   app.add_option("--max-iterations", settings.maxIterations,
                  "EM iterations at most per run (default 10000)")
       ->type_name("N");
@@ -270,6 +276,9 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   if (FindStart(settings.start) == nullptr) {
     FailRun("emclade-sweep: --start: expected one of " + StartNames() + ", got \"" +
             settings.start + "\"");
+  }
+  if (settings.search != "none" && settings.search != "split-merge") {
+    FailRun("emclade-sweep: --search: expected none|split-merge, got \"" + settings.search + "\"");
   }
   CheckReaderOptions(oneRowPerIndividual, settings.reader);
   if (settings.outDir.empty()) settings.outDir = DefaultOutputFolder(settings.inputPath);

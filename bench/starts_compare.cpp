@@ -96,6 +96,26 @@ std::vector<Case> Cases() {
       }
     }
   }
+  // Uneven missingness that follows 10 sampling batches (most individuals miss 1-5 % of their
+  // genotypes, 5 % miss 30-60 %): microsatellite-like 1000 x 300 (5-30 alleles) and SNP-like.
+  const struct {
+    const char* shape;
+    int32_t K;
+    double F;
+    bool snp;
+  } uneven[] = {{"msmiss1000x300k5", 5, 0.03, false},
+                {"msmiss1000x300k8", 8, 0.02, false},
+                {"msmiss1000x300k6", 6, 0.05, false},
+                {"snpmiss1000x3000k5", 5, 0.02, true}};
+  for (size_t i = 0; i < std::size(uneven); ++i) {
+    const auto& u = uneven[i];
+    Case c =
+        u.snp ? Snps(u.shape, 1000, 3000, u.K, u.F) : Microsatellites(u.shape, 1000, 300, u.K, u.F);
+    if (!u.snp) c.settings.fewestAlleles = 5, c.settings.mostAlleles = 30;
+    c.settings.batches = 10;
+    c.seed = 7000 + i;
+    cases.push_back(c);
+  }
   for (double F : {0.01, 0.03}) {
     cases.push_back(Microsatellites("ms20000x20", 20000, 20, 5, F));
     cases.push_back(Snps("snp20000x1000", 20000, 1000, 4, F));
@@ -256,8 +276,10 @@ void StartSplit(const StartContext& c, int32_t K, RandomGenerator& rng, int32_t 
 struct Strategy {
   std::string name;
   StartMethod method;
-  bool sweep = false;     // needs the runs of K - 1
-  bool fullTree = false;  // the Ward tree of every individual, however many
+  bool sweep = false;       // needs the runs of K - 1
+  bool fullTree = false;    // the Ward tree of every individual, however many
+  bool classic = false;     // the tree on the classic dissimilarity (missing code as an allele)
+  bool splitMerge = false;  // --search split-merge after the run converges
 };
 
 std::vector<Strategy> Strategies() {
@@ -279,6 +301,11 @@ std::vector<Strategy> Strategies() {
   s.push_back({"split", {"split", false, true, StartSplit, {0, 0}, 0, ""}, true});
   s.push_back({"truth", {"truth", false, false, StartTruth, {0, 0}, 0, ""}});
   s.push_back({"ward-full-anneal", annealed, false, true});
+  // The default start before the dissimilarity blind to missing data (full tree: the cases
+  // measured have at most kWardAnnealIndividuals individuals), and the split-and-merge search.
+  s.push_back({"ward-anneal-classic", annealed, false, true, true});
+  s.push_back({"ward-anneal+sm", annealed, false, false, false, true});
+  s.push_back({"kmeans+sm", kmeans, false, false, false, true});
   return s;
 }
 
@@ -299,13 +326,43 @@ double Seconds(std::chrono::steady_clock::time_point t0) {
 
 struct Result {
   RunRecord run;
-  double startSeconds = 0.0, ari = 0.0;
+  double startSeconds = 0.0, ari = 0.0, missing = 0.0;
 };
+
+// Every individual's share of missing genotypes (copy 0 missing).
+std::vector<double> MissingShares(const GenotypeTable& X) {
+  std::vector<double> share(X.N, 0.0);
+  for (int32_t n = 0; n < X.N; ++n) {
+    int32_t missing = 0;
+    for (int32_t l = 0; l < X.L; ++l)
+      missing += GenotypeCode(X, n, 0, l) >= X.alleleValues[l].size();
+    share[n] = static_cast<double>(missing) / X.L;
+  }
+  return share;
+}
+const std::vector<double>* gMissing = nullptr;
+
+// The largest mean missing share of a cluster's members (hard assignment), over the sample's.
+double MissingRatio(const std::vector<int32_t>& labels, int32_t K) {
+  std::vector<double> sum(K, 0.0);
+  std::vector<int32_t> size(K, 0);
+  double total = 0.0;
+  for (size_t n = 0; n < labels.size(); ++n) {
+    sum[labels[n]] += (*gMissing)[n];
+    ++size[labels[n]];
+    total += (*gMissing)[n];
+  }
+  double worst = 0.0;
+  for (int32_t k = 0; k < K; ++k) {
+    if (size[k] > 0) worst = std::max(worst, sum[k] / size[k]);
+  }
+  return total > 0.0 ? worst / (total / labels.size()) : 0.0;
+}
 
 // R replicates of one strategy at K, `threads` runs at a time (one when serial).
 std::vector<Result> RunReplicates(const StartContext& context, const StartMethod& method, int32_t K,
                                   int32_t R, int32_t A, const std::vector<int32_t>& J,
-                                  int32_t threads, bool serial) {
+                                  int32_t threads, bool serial, bool splitMerge = false) {
   std::vector<Result> results(R);
   std::atomic<int32_t> next{0};
   auto work = [&]() {
@@ -319,8 +376,10 @@ std::vector<Result> RunReplicates(const StartContext& context, const StartMethod
       const auto t0 = std::chrono::steady_clock::now();
       method.routine(context, K, rng, 1, Q);
       results[r].startSeconds = Seconds(t0);
-      results[r].run = RunSweepRun(context, method, K, r + 1, seed, 10000, 1e-4, A, J, 1);
+      results[r].run =
+          RunSweepRun(context, method, K, r + 1, seed, 10000, 1e-4, A, J, 1, splitMerge);
       results[r].ari = AdjustedRandIndex(Assigned(results[r].run.Q), *gTruth);
+      results[r].missing = MissingRatio(Assigned(results[r].run.Q), K);
       Vector3D<double>().swap(results[r].run.P);
     }
   };
@@ -346,7 +405,7 @@ int main(int argc, char** argv) {
     return list.empty() || std::find(list.begin(), list.end(), name) != list.end();
   };
   std::cout << "case\tstrategy\treplicate\tseed\tstart_s\trun_s\titerations\tconverged\tloglik"
-               "\tari\ttree_s"
+               "\tari\ttree_s\tmissing_ratio"
             << std::endl;
   for (const Case& c : Cases()) {
     if (!wanted(caseNames, c.name)) continue;
@@ -360,10 +419,12 @@ int main(int argc, char** argv) {
     const Slots slots = MakeSlots(X);
     gSlots = &slots;
     gTruth = &sample.population;
+    const std::vector<double> missingShares = MissingShares(X);
+    gMissing = &missingShares;
     // Contexts by the Ward tree they hold: none, the default start's (at most
     // kWardAnnealIndividuals individuals) and every individual's.
     StartContext plain, capped, full;
-    double cappedSeconds = -1.0, fullSeconds = -1.0;
+    double cappedSeconds = -1.0, fullSeconds = -1.0, classicSeconds = 0.0;
     for (StartContext* context : {&plain, &capped, &full}) {
       context->X = &X;
       context->N = X.N;
@@ -379,16 +440,29 @@ int main(int argc, char** argv) {
             s.fullTree || s.method.wardIndividuals == 0 || X.N <= s.method.wardIndividuals;
         context = whole ? &full : &capped;
         double& seconds = whole ? fullSeconds : cappedSeconds;
-        if (seconds < 0.0) {
+        if (s.classic) {
+          // Its own context: the full tree on the classic dissimilarity.
+          static StartContext classic;
+          classic = StartContext();
+          classic.X = &X;
+          classic.N = X.N;
+          classic.L = X.L;
+          const auto t0 = std::chrono::steady_clock::now();
+          CondensedDistances D = HClusteringDistance(X, true, threads);
+          HClusteringEngine(X.N, D, 6, classic.kept, classic.absorbed);
+          context = &classic;
+          classicSeconds = Seconds(t0);
+        } else if (seconds < 0.0) {
           const auto t0 = std::chrono::steady_clock::now();
           PrepareWardTree(*context, whole ? *FindStart("ward") : s.method, {K}, 1, 0.0, threads,
                           c.name);
           seconds = Seconds(t0);
         }
       }
-      const double treeSeconds = !s.method.needsWardTree ? 0.0
-                                 : context == &full      ? fullSeconds
-                                                         : cappedSeconds;
+      double treeSeconds = !s.method.needsWardTree ? 0.0
+                           : context == &full      ? fullSeconds
+                                                   : cappedSeconds;
+      if (s.classic) treeSeconds = classicSeconds;
       const auto t0 = std::chrono::steady_clock::now();
       std::vector<Result> results;
       if (s.sweep) {
@@ -405,12 +479,13 @@ int main(int argc, char** argv) {
         }
         gPrevious = nullptr;
       } else {
-        results = RunReplicates(*context, s.method, K, R, X.A, J, threads, false);
+        results = RunReplicates(*context, s.method, K, R, X.A, J, threads, false, s.splitMerge);
       }
       for (const Result& r : results) {
-        std::printf("%s\t%s\t%d\t%u\t%.4f\t%.3f\t%d\t%d\t%.4f\t%.4f\t%.3f\n", c.name.c_str(),
+        std::printf("%s\t%s\t%d\t%u\t%.4f\t%.3f\t%d\t%d\t%.4f\t%.4f\t%.3f\t%.2f\n", c.name.c_str(),
                     s.name.c_str(), r.run.replicate, r.run.seed, r.startSeconds, r.run.seconds,
-                    r.run.iterations, r.run.converged ? 1 : 0, r.run.loglik, r.ari, treeSeconds);
+                    r.run.iterations, r.run.converged ? 1 : 0, r.run.loglik, r.ari, treeSeconds,
+                    r.missing);
       }
       std::fflush(stdout);
       std::cerr << c.name << " " << s.name << ": " << Seconds(t0) << " s\n";

@@ -125,26 +125,43 @@ void CountByLabel(const AlleleCountSpace& space, const std::vector<int32_t>& lab
 
 void JoinNearestBySharing(const AlleleCountSpace& space, int32_t K, int32_t threads,
                           std::vector<int32_t>& labels) {
-  std::vector<double> W, dots;
+  std::vector<double> W, dots, observed, overlaps;
   CountByLabel(space, labels, K, threads, W);
+  // observed: every code row of locus l holds, for group k, the group's observed copies at l
+  // (the missing row 0), so that a dot gives sum over l of o_nl T_kl.
+  observed.assign(W.size(), 0.0);
+  for (int32_t l = 0; l < space.L; ++l) {
+    const size_t first = static_cast<size_t>(space.codeStart[l]) * K;
+    const int32_t J = static_cast<int32_t>(space.fields[l].missing);
+    for (int32_t k = 0; k < K; ++k) {
+      double T = 0.0;
+      for (int32_t c = 0; c < J; ++c) T += W[first + static_cast<size_t>(c) * K + k];
+      for (int32_t c = 0; c < J; ++c) observed[first + static_cast<size_t>(c) * K + k] = T;
+    }
+  }
   std::vector<int32_t> sizes(K, 0);
   for (int32_t label : labels) {
     if (label >= 0) ++sizes[label];
   }
   DotWithColumns(space, W, K, threads, dots);
+  DotWithColumns(space, observed, K, threads, overlaps);
   for (int32_t n = 0; n < space.N; ++n) {
     if (labels[n] >= 0) continue;
     const double* dot = dots.data() + static_cast<size_t>(n) * K;
-    int32_t best = -1;
+    const double* overlap = overlaps.data() + static_cast<size_t>(n) * K;
+    int32_t best = -1, firstMembers = -1;
     double bestShare = 0.0;
     for (int32_t k = 0; k < K; ++k) {
-      if (sizes[k] == 0) continue;
-      const double share = dot[k] / sizes[k];
+      if (overlap[k] <= 0.0) {
+        if (firstMembers < 0 && sizes[k] > 0) firstMembers = k;
+        continue;
+      }
+      const double share = dot[k] / overlap[k];
       if (best < 0 || share > bestShare) {
         best = k;
         bestShare = share;
       }
     }
-    labels[n] = best;
+    labels[n] = best >= 0 ? best : firstMembers;
   }
 }

@@ -57,9 +57,10 @@ void CountByLabel(const AlleleCountSpace& space, const std::vector<int32_t>& lab
                   int32_t threads, std::vector<double>& W);
 
 // Every individual labelled -1 joins the group (0 .. K-1, of the individuals labelled so)
-// whose members share the most alleles with it on average: the largest x_n . S_k / n_k, S_k
-// and n_k the count sum and size of group k, which is A^2 L times the mean allele sharing
-// (copies of the same allele at the same locus, missing copies left out) of n with k's
-// members; the lowest group among equals. Groups without members are never joined.
+// whose members share the most alleles with it over the copies observed in both: the largest
+// x_n . S_k / sum over l of o_nl T_kl, S_k the count sum of group k, o_nl and T_kl the
+// observed copies of n and of k's members at locus l; the lowest group among equals. Groups
+// without members are never joined; an individual with no observed copy in common with any
+// group joins the lowest group with members.
 void JoinNearestBySharing(const AlleleCountSpace& space, int32_t K, int32_t threads,
                           std::vector<int32_t>& labels);

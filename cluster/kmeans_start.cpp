@@ -5,36 +5,56 @@
 
 namespace {
 
-// ||S_k||^2 of every column of W.
-std::vector<double> ColumnSquares(const std::vector<double>& W, int32_t rows, int32_t K) {
-  std::vector<double> squares(K, 0.0);
-  for (int32_t r = 0; r < rows; ++r) {
-    const double* w = W.data() + static_cast<size_t>(r) * K;
-    for (int32_t k = 0; k < K; ++k) squares[k] += w[k] * w[k];
+// The column table of the centres of W (K columns of summed counts): at locus l, centre k
+// has the allele frequencies p = S / T of its members' observed copies (T of them), and
+// code row c < J[l] holds 1 + sum over alleles of p^2 - 2 p_c = ||e_c - p||^2, the squared
+// distance of one copy of allele c from the centre; the missing row and every row of a
+// locus where the centre has no observed copy hold 0. A dot with an individual
+// (DotWithColumns) is then its distance from the centre over its observed copies.
+void CentreColumns(const AlleleCountSpace& space, const std::vector<double>& W, int32_t K,
+                   std::vector<double>& C) {
+  C.assign(W.size(), 0.0);
+  std::vector<double> T(K), Q(K);
+  for (int32_t l = 0; l < space.L; ++l) {
+    const size_t first = static_cast<size_t>(space.codeStart[l]) * K;
+    const int32_t J = static_cast<int32_t>(space.fields[l].missing);
+    std::fill(T.begin(), T.end(), 0.0);
+    std::fill(Q.begin(), Q.end(), 0.0);
+    for (int32_t c = 0; c < J; ++c) {
+      for (int32_t k = 0; k < K; ++k) T[k] += W[first + static_cast<size_t>(c) * K + k];
+    }
+    for (int32_t c = 0; c < J; ++c) {
+      for (int32_t k = 0; k < K; ++k) {
+        const double p = T[k] > 0.0 ? W[first + static_cast<size_t>(c) * K + k] / T[k] : 0.0;
+        Q[k] += p * p;
+      }
+    }
+    for (int32_t c = 0; c < J; ++c) {
+      for (int32_t k = 0; k < K; ++k) {
+        const size_t at = first + static_cast<size_t>(c) * K + k;
+        if (T[k] > 0.0) C[at] = 1.0 + Q[k] - 2.0 * (W[at] / T[k]);
+      }
+    }
   }
-  return squares;
 }
 
-// The squared distance of every individual to individual m: ||x_n||^2 + ||x_m||^2 - 2 x_n.x_m.
+// The squared distance of every individual to individual m as a centre.
 void DistancesToIndividual(const AlleleCountSpace& space, int32_t m, int32_t threads,
-                           std::vector<double>& column, std::vector<double>& dots,
+                           std::vector<double>& column, std::vector<double>& centre,
                            std::vector<double>& distances) {
   column.assign(space.rows, 0.0);
   AddCounts(space, m, 0, 1, 1.0, column);
-  DotWithColumns(space, column, 1, threads, dots);
-  distances.resize(space.N);
-  for (int32_t n = 0; n < space.N; ++n) {
-    distances[n] = space.squaredNorm[n] + space.squaredNorm[m] - 2.0 * dots[n];
-  }
+  CentreColumns(space, column, 1, centre);
+  DotWithColumns(space, centre, 1, threads, distances);
 }
 
 // k-means++: K centres, and every individual in the cluster of its nearest one.
 void SeedClusters(const AlleleCountSpace& space, int32_t K, RandomGenerator& rng, int32_t threads,
                   std::vector<int32_t>& labels) {
   const int32_t N = space.N;
-  std::vector<double> column, dots, nearest, distances;
+  std::vector<double> column, columns, nearest, distances;
   int32_t centre = UniformIntDraw(rng, N);
-  DistancesToIndividual(space, centre, threads, column, dots, nearest);
+  DistancesToIndividual(space, centre, threads, column, columns, nearest);
   labels.assign(N, 0);
   for (int32_t k = 1; k < K; ++k) {
     double total = 0.0;
@@ -54,7 +74,7 @@ void SeedClusters(const AlleleCountSpace& space, int32_t K, RandomGenerator& rng
     } else {
       centre = UniformIntDraw(rng, N);
     }
-    DistancesToIndividual(space, centre, threads, column, dots, distances);
+    DistancesToIndividual(space, centre, threads, column, columns, distances);
     for (int32_t n = 0; n < N; ++n) {
       if (distances[n] < nearest[n]) {
         nearest[n] = distances[n];
@@ -83,19 +103,21 @@ void FillEmptyClusters(int32_t K, std::vector<int32_t>& labels, std::vector<int3
   }
 }
 
-// The within-cluster sum of squares of labels from W, their columns of summed counts.
-double SquaresOfClusters(const AlleleCountSpace& space, const std::vector<double>& W,
-                         const std::vector<int32_t>& labels, int32_t K) {
-  const std::vector<double> squares = ColumnSquares(W, space.rows, K);
-  std::vector<double> norms(K, 0.0);
-  std::vector<int32_t> sizes(K, 0);
-  for (int32_t n = 0; n < space.N; ++n) {
-    norms[labels[n]] += space.squaredNorm[n];
-    ++sizes[labels[n]];
-  }
+// The within-cluster sum of squares of labels from W, their columns of summed counts: over
+// clusters k and loci l ascending, T - sum over alleles of S^2 / T (T > 0 observed copies).
+double SquaresOfClusters(const AlleleCountSpace& space, const std::vector<double>& W, int32_t K) {
   double total = 0.0;
   for (int32_t k = 0; k < K; ++k) {
-    if (sizes[k] > 0) total += norms[k] - squares[k] / sizes[k];
+    for (int32_t l = 0; l < space.L; ++l) {
+      const double* w = W.data() + static_cast<size_t>(space.codeStart[l]) * K + k;
+      const int32_t J = static_cast<int32_t>(space.fields[l].missing);
+      double T = 0.0, squares = 0.0;
+      for (int32_t c = 0; c < J; ++c) {
+        T += w[static_cast<size_t>(c) * K];
+        squares += w[static_cast<size_t>(c) * K] * w[static_cast<size_t>(c) * K];
+      }
+      if (T > 0.0) total += T - squares / T;
+    }
   }
   return total;
 }
@@ -105,14 +127,14 @@ double SquaresOfClusters(const AlleleCountSpace& space, const std::vector<double
 double RefineKmeans(const AlleleCountSpace& space, int32_t K, int32_t maxPasses, int32_t threads,
                     std::vector<int32_t>& labels) {
   const int32_t N = space.N;
-  std::vector<double> W, dots;
+  std::vector<double> W, C, dots;
   CountByLabel(space, labels, K, threads, W);
   std::vector<int32_t> sizes(K, 0), next(N);
   for (int32_t label : labels) ++sizes[label];
   std::vector<double> distance(N);
   for (int32_t pass = 0; pass < maxPasses; ++pass) {
-    const std::vector<double> squares = ColumnSquares(W, space.rows, K);
-    DotWithColumns(space, W, K, threads, dots);
+    CentreColumns(space, W, K, C);
+    DotWithColumns(space, C, K, threads, dots);
     std::vector<int32_t> nextSizes(K, 0);
     for (int32_t n = 0; n < N; ++n) {
       const double* dot = dots.data() + static_cast<size_t>(n) * K;
@@ -120,8 +142,7 @@ double RefineKmeans(const AlleleCountSpace& space, int32_t K, int32_t maxPasses,
       double bestDistance = std::numeric_limits<double>::infinity();
       for (int32_t k = 0; k < K; ++k) {
         if (sizes[k] == 0) continue;
-        const double size = sizes[k];
-        const double d = space.squaredNorm[n] - 2.0 * dot[k] / size + squares[k] / (size * size);
+        const double d = dot[k];
         if (best < 0 || d < bestDistance) {
           best = k;
           bestDistance = d;
@@ -132,7 +153,7 @@ double RefineKmeans(const AlleleCountSpace& space, int32_t K, int32_t maxPasses,
       ++nextSizes[best];
     }
     FillEmptyClusters(K, next, nextSizes, distance);
-    if (next == labels) return SquaresOfClusters(space, W, labels, K);
+    if (next == labels) return SquaresOfClusters(space, W, K);
     // The centroids follow the moved individuals only: whole counts, exact either way.
     for (int32_t n = 0; n < N; ++n) {
       if (next[n] == labels[n]) continue;
@@ -142,14 +163,14 @@ double RefineKmeans(const AlleleCountSpace& space, int32_t K, int32_t maxPasses,
     labels.swap(next);
     sizes.swap(nextSizes);
   }
-  return SquaresOfClusters(space, W, labels, K);
+  return SquaresOfClusters(space, W, K);
 }
 
 double WithinClusterSquares(const AlleleCountSpace& space, const std::vector<int32_t>& labels,
                             int32_t K, int32_t threads) {
   std::vector<double> W;
   CountByLabel(space, labels, K, threads, W);
-  return SquaresOfClusters(space, W, labels, K);
+  return SquaresOfClusters(space, W, K);
 }
 
 double KmeansLabels(const AlleleCountSpace& space, int32_t K, const KmeansSettings& settings,

@@ -16,9 +16,15 @@ struct KmeansSettings {
   int32_t maxPasses = 100;
 };
 
-// Squared distances: ||x_n - c_k||^2 = ||x_n||^2 - 2 x_n . S_k / n_k + ||S_k||^2 / n_k^2 for
-// the count sum S_k of the n_k members of cluster k, from whole-number parts (exact), so the
-// result is the same bits for any number of threads.
+// Missing copies count nowhere: a centre is, at every locus, the allele frequencies p of its
+// members' observed copies, and the squared distance of individual n from it is the sum over
+// n's observed copies of ||e_c - p||^2 (e_c the copy's allele as a 0/1 vector; loci where the
+// centre has no observed copy add nothing). On complete data this orders the centres as the
+// Euclidean distance of the count vectors to their means does. Each distance is one thread's
+// sum, copies and loci ascending, from centres made serially of whole-number counts, so the
+// result is the same bits for any number of threads. The within-cluster sum of squares is
+// the sum over clusters and loci of T - sum over alleles of S^2 / T (S the allele's observed
+// copies in the cluster, T all of them).
 //
 // One seeding: the first centre is the individual of one uniform integer draw; each further
 // centre is the first individual n whose running sum (n ascending) of D(n) exceeds u times
@@ -42,6 +48,6 @@ double RefineKmeans(const AlleleCountSpace& space, int32_t K, int32_t maxPasses,
                     std::vector<int32_t>& labels);
 
 // The within-cluster sum of squares of labels (0 .. K-1 each): sum over k ascending of
-// (sum of ||x_n||^2 over its members) - ||S_k||^2 / n_k; empty clusters add nothing.
+// and loci ascending of T - sum of S^2 / T; empty clusters add nothing.
 double WithinClusterSquares(const AlleleCountSpace& space, const std::vector<int32_t>& labels,
                             int32_t K, int32_t threads);

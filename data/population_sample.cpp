@@ -1,5 +1,7 @@
 #include "data/population_sample.h"
 
+#include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <string>
 
@@ -20,6 +22,12 @@ void CheckSettings(const PopulationSampleSettings& s) {
     wrong = "F_ST must lie between 0 and 1";
   } else if (!(s.missingShare >= 0.0 && s.missingShare < 1.0)) {
     wrong = "the missing share must lie in [0, 1)";
+  } else if (s.batches > 0 &&
+             !(s.heavyShare >= 0.0 && s.heavyShare <= 1.0 && s.lightMissing[0] >= 0.0 &&
+               s.lightMissing[0] <= s.lightMissing[1] && s.lightMissing[1] < 1.0 &&
+               s.heavyMissing[0] >= 0.0 && s.heavyMissing[0] <= s.heavyMissing[1] &&
+               s.heavyMissing[1] < 1.0)) {
+    wrong = "the missing shares must be ranges in [0, 1)";
   } else if (!s.sizes.empty() &&
              (static_cast<int32_t>(s.sizes.size()) != s.K ||
               std::accumulate(s.sizes.begin(), s.sizes.end(), int64_t{0}) != s.N)) {
@@ -79,12 +87,34 @@ void SimulatePopulationSample(const PopulationSampleSettings& settings, RandomGe
     }
   }
 
+  // Uneven missingness: rank[b][l], the place of locus l in batch b's order of failing.
+  const int32_t batches = std::max(settings.batches, 0);
+  std::vector<std::vector<int32_t>> rank(batches, std::vector<int32_t>(L));
+  for (int32_t b = 0; b < batches; ++b) {
+    std::vector<double> u(L);
+    for (int32_t l = 0; l < L; ++l) u[l] = UniformDraw(rng);
+    std::vector<int32_t> order(L);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int32_t x, int32_t y) { return u[x] < u[y]; });
+    for (int32_t r = 0; r < L; ++r) rank[b][order[r]] = r;
+  }
+
   AlleleCoder coder(N, A, L, "SimulatePopulationSample");
   std::vector<uint8_t> missing(L);
   for (int32_t k = 0; k < K; ++k) {
     for (int32_t i = 0; i < sample.sizes[k]; ++i) {
       sample.population.push_back(k);
-      for (int32_t l = 0; l < L; ++l) missing[l] = UniformDraw(rng) < settings.missingShare;
+      if (batches > 0) {
+        const int32_t b = UniformIntDraw(rng, batches);
+        const double* range =
+            UniformDraw(rng) < settings.heavyShare ? settings.heavyMissing : settings.lightMissing;
+        const double share = range[0] + (range[1] - range[0]) * UniformDraw(rng);
+        const int32_t failed = static_cast<int32_t>(std::lround(share * L));
+        sample.batch.push_back(b);
+        for (int32_t l = 0; l < L; ++l) missing[l] = rank[b][l] < failed;
+      } else {
+        for (int32_t l = 0; l < L; ++l) missing[l] = UniformDraw(rng) < settings.missingShare;
+      }
       for (int32_t a = 0; a < A; ++a) {
         int32_t* values = coder.Row();
         for (int32_t l = 0; l < L; ++l) {

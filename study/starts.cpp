@@ -9,6 +9,7 @@
 #include "cluster/hclustering.h"
 #include "cluster/initialisation.h"
 #include "cluster/kmeans_start.h"
+#include "cluster/observed_sharing.h"
 #include "data/memory_check.h"
 #include "data/messages.h"
 #include "study/run_seeds.h"
@@ -48,7 +49,8 @@ const std::vector<StartMethod> kStarts = {
     {"kmeans", false, true, StartKmeans, {0, 0}, 0,
      "k-means of the allele counts, the best of five k-means++ seedings"},
     {"ward", true, false, StartWard, {0, 0}, 0,
-     "Ward clustering on allele sharing, then a quarter of the individuals moved at random"},
+     "Ward clustering on allele sharing over the copies observed in both, then a quarter of "
+     "the individuals moved at random"},
     {"random", false, false, StartClassic<'r'>, {0, 0}, 0,
      "every individual in a cluster drawn with equal weights"},
     {"dirichlet", false, false, StartClassic<'d'>, {0, 0}, 0,
@@ -111,7 +113,7 @@ void PrepareWardTree(StartContext& context, const StartMethod& start,
   context.subsample.clear();
   context.wardLabels.clear();
   if (fits && !capped) {
-    CondensedDistances D = HClusteringDistance(*context.X, true, threads);
+    CondensedDistances D = ObservedSharingDistance(*context.X, threads);
     HClusteringEngine(N, D, 6, context.kept, context.absorbed);
     return;
   }
@@ -147,7 +149,7 @@ void PrepareWardTree(StartContext& context, const StartMethod& start,
   ChooseDraw(rng, context.subsample.data(), M, everyone.data(), N);
   {
     const GenotypeTable Y = SelectIndividuals(*context.X, context.subsample);
-    CondensedDistances D = HClusteringDistance(Y, true, threads);
+    CondensedDistances D = ObservedSharingDistance(Y, threads);
     HClusteringEngine(M, D, 6, context.kept, context.absorbed);
   }
   if (context.counts.X == nullptr) PrepareAlleleCountSpace(*context.X, threads, context.counts);

@@ -17,8 +17,8 @@
 struct StartContext {
   const GenotypeTable* X = nullptr;
   int32_t N = 0, L = 0;
-  // Ward's merge sequence on allele sharing over all N individuals (HClusteringEngine), when
-  // a start of the sweep needs it; every K cuts the same sequence.
+  // Ward's merge sequence on allele sharing (ObservedSharingDistance) over all N individuals
+  // (HClusteringEngine), when a start of the sweep needs it; every K cuts the same sequence.
   std::vector<int32_t> kept, absorbed;
   // When the dissimilarities of all N individuals do not fit, the tree above is that of a
   // random subsample (its individuals, ascending), and wardLabels[K] holds every
@@ -54,8 +54,11 @@ struct StartMethod {
 //   first 12 (odd replicates) or 15 (even replicates) EM iterations annealed.
 // - "kmeans": k-means of the allele-count vectors (KmeansLabels: k-means++ seeding, Lloyd
 //   passes to a fixed point, the best of five seedings); one-hot rows.
-// - "ward": the classic clustering start (-mc): the Ward tree cut into K groups, then the
-//   perturbation (PerturbLabels); one-hot rows.
+// - "ward": the classic clustering start (-mc) on a dissimilarity blind to missing data:
+//   Ward's tree on allele sharing over the copies observed in both individuals
+//   (ObservedSharingDistance, where the classic start compares the missing code like an
+//   allele; the same on complete data) cut into K groups, then the perturbation
+//   (PerturbLabels); one-hot rows.
 // - "random": the classic random start (-mr): one categorical draw over K equal weights per
 //   individual, ascending; one-hot rows.
 // - "dirichlet": the classic Dirichlet start (-md): one flat Dirichlet draw per individual.

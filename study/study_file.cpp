@@ -54,6 +54,7 @@ std::string StudyFileText(const StudyRecord& study) {
   AddLine(text, "start", {EscapeField(s.start)});
   AddLine(text, "max-iterations", {std::to_string(s.maxIterations)});
   AddLine(text, "tolerance", {ExactReal(s.tolerance)});
+  AddLine(text, "search", {EscapeField(s.search)});
   AddLine(text, "plot-k", Numbers(s.plotClusterCounts));
   AddLine(text, "plot-format", {EscapeField(s.plotFormat)});
   AddLine(text, "population-order-file", {EscapeField(s.populationOrderFile)});
@@ -178,6 +179,10 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
   s.maxIterations =
       static_cast<int32_t>(in.Whole(in.Expect("max-iterations", 1)[0], 1, 100000000, "iterations"));
   s.tolerance = in.Real(in.Expect("tolerance", 1)[0], "a tolerance");
+  s.search = in.Text(in.Expect("search", 1)[0]);
+  if (s.search != "none" && s.search != "split-merge") {
+    in.Fail("expected the search none or split-merge, found " + QuoteToken(s.search));
+  }
   s.plotClusterCounts = ReadNumbers(in, in.Expect("plot-k", -1), 1, 100000, "a K");
   s.plotFormat = in.Text(in.Expect("plot-format", 1)[0]);
   s.populationOrderFile = in.Text(in.Expect("population-order-file", 1)[0]);

@@ -16,6 +16,13 @@
 // every iteration (annealing changes only the memberships the next iteration starts from).
 // engineThreads go to the EM workspace; the record does not depend on them. Every field of
 // the record but order, mode and similarityToBest is filled.
+// splitMerge (--search split-merge; K >= 3, context.counts prepared): then the split-and-merge
+// search (SplitMergeSearch, at most kSplitMergeTries moves, each converged by the same EM from
+// its memberships, drawing its 2-means from the run's generator) may replace the estimates
+// with a better optimum; the kept moves' iterations follow in the history.
 RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int32_t K,
                       int32_t replicate, uint32_t seed, int32_t maxIterations, double tolerance,
-                      int32_t A, const std::vector<int32_t>& J, int32_t engineThreads);
+                      int32_t A, const std::vector<int32_t>& J, int32_t engineThreads,
+                      bool splitMerge = false);
+
+constexpr int32_t kSplitMergeTries = 4;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cluster/hclustering.h"
+#include "cluster/observed_sharing.h"
 #include "reference_hclustering.h"
 #include "run_program.h"
 
@@ -67,7 +68,74 @@ bool SameBits(const CondensedDistances& a, const CondensedDistances& b) {
          (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
+// 1 - s / o over the copies observed in both, by the definition; pairs with o = 0 the mean
+// of the others.
+CondensedDistances LiteralObservedSharing(const GenotypeTable& X) {
+  CondensedDistances D;
+  std::vector<bool> unknown;
+  double sum = 0.0;
+  int64_t counted = 0;
+  for (int32_t i = 0; i < X.N; ++i) {
+    for (int32_t j = i + 1; j < X.N; ++j) {
+      int64_t s = 0, o = 0;
+      for (int32_t l = 0; l < X.L; ++l) {
+        const uint32_t missing = static_cast<uint32_t>(X.alleleValues[l].size());
+        for (int32_t a = 0; a < X.A; ++a) {
+          for (int32_t b = 0; b < X.A; ++b) {
+            const uint32_t x = GenotypeCode(X, i, a, l), y = GenotypeCode(X, j, b, l);
+            if (x >= missing || y >= missing) continue;
+            ++o;
+            s += x == y ? 1 : 0;
+          }
+        }
+      }
+      D.push_back(o > 0 ? 1.0 - static_cast<double>(s) / static_cast<double>(o) : 0.0);
+      unknown.push_back(o == 0);
+      if (o > 0) sum += D.back(), ++counted;
+    }
+  }
+  for (size_t p = 0; p < D.size(); ++p) {
+    if (unknown[p]) D[p] = counted > 0 ? sum / static_cast<double>(counted) : 1.0;
+  }
+  return D;
+}
+
 }  // namespace
+
+TEST(ObservedSharingDistance, SameBitsAsLiteralOnAnyThreadsAndTheClassicOneOnCompleteData) {
+  const TableCase cases[] = {
+      {"complete, biallelic", 70, 2, 130, {2}, 0.0, 0.1},
+      {"complete, mixed widths", 40, 2, 90, {1, 2, 5, 40, 300}},
+      {"missing copies, microsatellite-like", 90, 2, 70, {5, 12, 30}, 0.2, 0.1},
+      {"mostly missing: pairs with nothing in common", 30, 2, 3, {4}, 0.8},
+      {"haploid, missing", 40, 1, 100, {2, 3}, 0.3},
+      {"ploidy 3, missing", 25, 3, 40, {2, 6}, 0.1},
+  };
+  unsigned long seed = 100;
+  for (const TableCase& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + ", seed " + std::to_string(seed));
+    const GenotypeTable X = RandomCodedTable(seed++, c);
+    const CondensedDistances reference = LiteralObservedSharing(X);
+    for (int32_t threads : {1, 2, 3, 8}) {
+      ASSERT_TRUE(SameBits(ObservedSharingDistance(X, threads), reference)) << threads;
+    }
+    if (c.missing == 0.0) {
+      ASSERT_TRUE(SameBits(reference, HClusteringDistance(X, true, 1)));
+    }
+  }
+  // Shared missing loci make two individuals no closer: 0 and 1 agree where both are seen.
+  GenotypeValues values = {{{1, -9, -9}, {1, -9, -9}},
+                           {{1, -9, -9}, {1, -9, -9}},
+                           {{2, 1, 1}, {2, 1, 1}},
+                           {{-9, 2, 2}, {-9, 2, 2}}};
+  const CondensedDistances D = ObservedSharingDistance(CodeGenotypeValues(values), 1);
+  EXPECT_EQ(D[CondensedIndex(4, 0, 1)], 0.0);
+  EXPECT_EQ(D[CondensedIndex(4, 0, 2)], 1.0);
+  EXPECT_EQ(D[CondensedIndex(4, 2, 3)], 1.0);
+  // 0 and 3 (and 1 and 3) share no observed locus: the mean of the other four.
+  EXPECT_EQ(D[CondensedIndex(4, 0, 3)], 0.75);
+  EXPECT_EQ(D[CondensedIndex(4, 1, 3)], 0.75);
+}
 
 TEST(HClusteringDistance, EveryLocusKindSameBitsAsLiteralOnAnyThreads) {
   const TableCase cases[] = {

@@ -168,3 +168,41 @@ TEST(KmeansStart, OneClusterAndIdenticalIndividuals) {
   EXPECT_EQ(KmeansLabels(space, 3, KmeansSettings(), rng, 1, labels), 0.0);
   EXPECT_EQ(std::set<int32_t>(labels.begin(), labels.end()).size(), 3u);
 }
+
+TEST(KmeansStart, MissingGenotypesPullNoOneTogether) {
+  // Two populations at F_ST 0.1; a third of the individuals miss 50-60 % of their loci, the
+  // same loci in one batch. K = 2 finds the populations, not the missingness; K = 3 makes no
+  // cluster of the individuals who miss most.
+  PopulationSampleSettings settings;
+  settings.N = 300, settings.L = 60, settings.K = 2, settings.Fst = 0.1;
+  settings.sizes = {150, 150};
+  settings.batches = 1;
+  settings.heavyShare = 0.33;
+  settings.heavyMissing[0] = 0.5, settings.heavyMissing[1] = 0.6;
+  RandomGenerator simulator(12);
+  PopulationSample sample;
+  SimulatePopulationSample(settings, simulator, sample);
+  AlleleCountSpace space;
+  PrepareAlleleCountSpace(sample.X, 1, space);
+  std::vector<bool> heavy(300);
+  for (int32_t n = 0; n < 300; ++n) {
+    int32_t missing = 0;
+    for (int32_t l = 0; l < 60; ++l) {
+      missing += GenotypeCode(sample.X, n, 0, l) >= sample.X.alleleValues[l].size() ? 1 : 0;
+    }
+    heavy[n] = missing >= 30;
+  }
+  RandomGenerator rng(2);
+  std::vector<int32_t> labels;
+  KmeansLabels(space, 2, KmeansSettings(), rng, 1, labels);
+  EXPECT_GE(AdjustedRandIndex(labels, sample.population), 0.9);
+  KmeansLabels(space, 3, KmeansSettings(), rng, 1, labels);
+  for (int32_t k = 0; k < 3; ++k) {
+    int32_t members = 0, heavyMembers = 0;
+    for (int32_t n = 0; n < 300; ++n) {
+      members += labels[n] == k;
+      heavyMembers += labels[n] == k && heavy[n];
+    }
+    EXPECT_LT(heavyMembers, 0.66 * members) << "cluster " << k;
+  }
+}

@@ -2,6 +2,7 @@
 // by F_ST, uneven sizes in blocks, the missing share, and the settings refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "data/population_sample.h"
@@ -55,5 +56,35 @@ TEST(PopulationSample, RefusesWhatCannotBeDrawn) {
     const InProcessResult r = RunInProcess([&]() { SimulatePopulationSample(settings, rng, s); });
     EXPECT_TRUE(r.ended);
     EXPECT_NE(r.err.find("- SimulatePopulationSample"), std::string::npos) << r.err;
+  }
+}
+
+TEST(PopulationSample, UnevenMissingnessFollowsTheBatches) {
+  PopulationSampleSettings settings;
+  settings.N = 2000, settings.L = 200, settings.K = 5, settings.batches = 4;
+  RandomGenerator rng(8);
+  PopulationSample s;
+  SimulatePopulationSample(settings, rng, s);
+  ASSERT_EQ(s.batch.size(), 2000u);
+  int32_t heavy = 0;
+  std::vector<std::vector<int32_t>> missed(2000);
+  for (int32_t n = 0; n < s.X.N; ++n) {
+    for (int32_t l = 0; l < s.X.L; ++l) {
+      if (GenotypeCode(s.X, n, 0, l) >= s.X.alleleValues[l].size()) missed[n].push_back(l);
+    }
+    const double share = missed[n].size() / 200.0;
+    const bool isHeavy = share >= 0.3;
+    heavy += isHeavy ? 1 : 0;
+    EXPECT_TRUE(isHeavy ? share <= 0.6 : share >= 0.01 && share <= 0.05) << n << " " << share;
+  }
+  EXPECT_NEAR(heavy / 2000.0, 0.05, 0.015);
+  // Within a batch, the missing loci of the one who misses fewer are among the other's.
+  for (int32_t n = 1; n < s.X.N; ++n) {
+    for (int32_t m = 0; m < n; m += 97) {
+      if (s.batch[m] != s.batch[n]) continue;
+      const auto& fewer = missed[n].size() < missed[m].size() ? missed[n] : missed[m];
+      const auto& more = missed[n].size() < missed[m].size() ? missed[m] : missed[n];
+      EXPECT_TRUE(std::includes(more.begin(), more.end(), fewer.begin(), fewer.end()));
+    }
   }
 }

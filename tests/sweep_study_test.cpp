@@ -70,7 +70,9 @@ std::vector<std::pair<std::string, std::string>> StudyFiles(const std::string& d
 
 TEST(SweepStudy, EveryRunIsTheClassicRunOfItsSeed) {
   // The classic program on the same file with the run's seed, -ac, -I30 and the same start:
-  // its TR.txt memberships equal the run's to every digit written. And the default start is
+  // its TR.txt memberships equal the run's to every digit written. (The data have no missing
+  // genotypes: the Ward starts' dissimilarity is then the classic one; with missing genotypes
+  // it is not, see WardStart.TreeOnSharingOverObservedCopies.) And the default start is
   // the classic -mc -aa run whose settling phase (I / 10 iterations) is the run's annealing:
   // 12 iterations for odd replicates (-I120), 15 for even ones (-I150).
   std::vector<int32_t> truth;

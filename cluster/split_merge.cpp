@@ -1,0 +1,147 @@
+#include "cluster/split_merge.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "cluster/kmeans_start.h"
+
+namespace {
+
+// Every individual's cluster of largest membership (the lowest among equals).
+std::vector<int32_t> HardLabels(const Vector2D<double>& Q, int32_t K) {
+  std::vector<int32_t> labels(Q.size(), 0);
+  for (size_t n = 0; n < Q.size(); ++n) {
+    for (int32_t k = 1; k < K; ++k) {
+      if (Q[n][k] > Q[n][labels[n]]) labels[n] = k;
+    }
+  }
+  return labels;
+}
+
+}  // namespace
+
+std::vector<SplitMergeMove> RankSplitMergeMoves(const AlleleCountSpace& space,
+                                                const Vector2D<double>& Q, int32_t K, int32_t count,
+                                                int32_t threads) {
+  std::vector<SplitMergeMove> moves;
+  if (K < 3 || count <= 0) return moves;
+  const int32_t N = static_cast<int32_t>(Q.size());
+  // Merge pairs: the cosine of the membership columns, sums over n ascending.
+  std::vector<double> gram(static_cast<size_t>(K) * K, 0.0);
+  for (int32_t n = 0; n < N; ++n) {
+    for (int32_t i = 0; i < K; ++i) {
+      for (int32_t j = i; j < K; ++j) gram[i * K + j] += Q[n][i] * Q[n][j];
+    }
+  }
+  std::vector<std::pair<double, std::pair<int32_t, int32_t>>> pairs;
+  for (int32_t i = 0; i < K; ++i) {
+    for (int32_t j = i + 1; j < K; ++j) {
+      const double norms = std::sqrt(gram[i * K + i] * gram[j * K + j]);
+      pairs.push_back({norms > 0.0 ? gram[i * K + j] / norms : 0.0, {i, j}});
+    }
+  }
+  std::stable_sort(pairs.begin(), pairs.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  // Split clusters: within-cluster squares per observed copy of the hard members.
+  const std::vector<int32_t> labels = HardLabels(Q, K);
+  std::vector<int32_t> sizes(K, 0);
+  for (int32_t label : labels) ++sizes[label];
+  std::vector<double> W;
+  CountByLabel(space, labels, K, threads, W);
+  std::vector<std::pair<double, int32_t>> splits;
+  for (int32_t k = 0; k < K; ++k) {
+    if (sizes[k] < 2) continue;
+    double copies = 0.0, squares = 0.0;
+    for (int32_t l = 0; l < space.L; ++l) {
+      const double* w = W.data() + static_cast<size_t>(space.codeStart[l]) * K + k;
+      const int32_t J = static_cast<int32_t>(space.fields[l].missing);
+      double T = 0.0, S2 = 0.0;
+      for (int32_t c = 0; c < J; ++c) {
+        T += w[static_cast<size_t>(c) * K];
+        S2 += w[static_cast<size_t>(c) * K] * w[static_cast<size_t>(c) * K];
+      }
+      if (T > 0.0) squares += T - S2 / T;
+      copies += T;
+    }
+    splits.push_back({copies > 0.0 ? squares / copies : 0.0, k});
+  }
+  std::stable_sort(splits.begin(), splits.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  const int32_t P = static_cast<int32_t>(pairs.size()), S = static_cast<int32_t>(splits.size());
+  for (int32_t sum = 0; sum <= P + S - 2 && static_cast<int32_t>(moves.size()) < count; ++sum) {
+    for (int32_t i = std::max(0, sum - (S - 1)); i <= std::min(sum, P - 1); ++i) {
+      const auto [a, b] = pairs[i].second;
+      const int32_t s = splits[sum - i].second;
+      if (s == a || s == b) continue;
+      SplitMergeMove move;
+      move.merged[0] = a;
+      move.merged[1] = b;
+      move.split = s;
+      moves.push_back(move);
+      if (static_cast<int32_t>(moves.size()) == count) break;
+    }
+  }
+  return moves;
+}
+
+void ApplySplitMerge(const AlleleCountSpace& space, const SplitMergeMove& move,
+                     RandomGenerator& rng, int32_t threads, Vector2D<double>& Q) {
+  const int32_t N = static_cast<int32_t>(Q.size());
+  const int32_t K = N > 0 ? static_cast<int32_t>(Q[0].size()) : 0;
+  const int32_t a = move.merged[0], b = move.merged[1], s = move.split;
+  const std::vector<int32_t> labels = HardLabels(Q, K);
+  std::vector<int32_t> members;
+  for (int32_t n = 0; n < N; ++n) {
+    if (labels[n] == s) members.push_back(n);
+  }
+  std::vector<int32_t> side(N, -1);
+  if (members.size() >= 2) {
+    const GenotypeTable Y = SelectIndividuals(*space.X, members);
+    AlleleCountSpace subspace;
+    PrepareAlleleCountSpace(Y, threads, subspace);
+    std::vector<int32_t> halves;
+    KmeansLabels(subspace, 2, KmeansSettings(), rng, threads, halves);
+    for (size_t i = 0; i < members.size(); ++i) side[members[i]] = halves[i];
+  }
+  for (int32_t n = 0; n < N; ++n) {
+    double* q = Q[n].data();
+    q[a] += q[b];
+    const double share = q[s];
+    if (side[n] < 0) {
+      q[s] = 0.5 * share;
+      q[b] = share - q[s];
+    } else {
+      q[s] = side[n] == 0 ? share : 0.0;
+      q[b] = side[n] == 0 ? 0.0 : share;
+    }
+  }
+}
+
+SplitMergeOutcome SplitMergeSearch(const AlleleCountSpace& space, int32_t K, int32_t maxTries,
+                                   RandomGenerator& rng, int32_t threads, const SplitMergeEm& em,
+                                   Vector2D<double>& Q, double& loglik) {
+  SplitMergeOutcome outcome;
+  Vector2D<double> candidate;
+  while (outcome.tried < maxTries) {
+    const std::vector<SplitMergeMove> moves =
+        RankSplitMergeMoves(space, Q, K, maxTries - outcome.tried, threads);
+    bool raised = false;
+    for (const SplitMergeMove& move : moves) {
+      candidate = Q;
+      ApplySplitMerge(space, move, rng, threads, candidate);
+      const double value = em.converge(candidate);
+      ++outcome.tried;
+      if (value > loglik) {
+        loglik = value;
+        Q.swap(candidate);
+        em.keep();
+        ++outcome.kept;
+        raised = true;
+        break;
+      }
+    }
+    if (!raised) break;
+  }
+  return outcome;
+}
