@@ -6,7 +6,8 @@
 Per case and strategy, over its replicates: the best log-likelihood (written as its distance
 from the best of REFERENCE, default the classic "ward" start), the adjusted Rand index of that
 best run against the truth, and the medians of the start's and the run's seconds; then a check
-of every strategy against REFERENCE on both figures."""
+of every strategy against REFERENCE on both figures; and, where the lines have it, the best
+run's largest mean missing share of a cluster's members over the sample's."""
 import csv
 import statistics
 import sys
@@ -23,10 +24,13 @@ def main():
         if row["strategy"] not in strategies:
             strategies.append(row["strategy"])
     best = {}
+    missing = {}
     for case, of in runs.items():
         for strategy, rows in of.items():
             top = max(rows, key=lambda r: float(r["loglik"]))
             best[case, strategy] = (float(top["loglik"]), float(top["ari"]))
+            if "missing_ratio" in top:
+                missing[case, strategy] = float(top["missing_ratio"])
 
     print("Best log-likelihood of 10 replicates, as the difference from the best of 10 `%s`"
           " starts, / adjusted Rand index of that run against the truth:\n" % reference)
@@ -62,6 +66,16 @@ def main():
                 cell += " [%.2f]" % tree
             cells.append(cell)
         print("| %s | %s |" % (case, " | ".join(cells)))
+
+    if missing:
+        print("\nThe best run's largest mean missing share of a cluster's members, over the"
+              " sample's (hard assignment; the target is at most 2):\n")
+        print("| case | " + " | ".join("`%s`" % s for s in strategies) + " |")
+        print("|---" * (len(strategies) + 1) + "|")
+        for case in runs:
+            cells = ["%.2f" % missing[case, s] if (case, s) in missing else ""
+                     for s in strategies]
+            print("| %s | %s |" % (case, " | ".join(cells)))
 
     print("\nCases where a strategy's best is below the best `%s` in log-likelihood or in"
           " adjusted Rand index:\n" % reference)

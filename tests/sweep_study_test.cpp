@@ -182,3 +182,30 @@ TEST(SweepStudy, FilesDoNotDependOnTheThreads) {
   // the memberships are compared across the two.
   EXPECT_EQ(ReadFile(dir + "/out1/Q/K3.r2.Q"), ReadFile(ScratchDir() + "/threads1x1/Q/K3.r2.Q"));
 }
+
+TEST(SweepStudy, SplitMergeSearchRaisesNoRunAndIsTheSameOnAnyThreads) {
+  // Every run starts and converges as without the search, so it can only end higher; the
+  // files do not depend on the threads; the program refuses an unknown search.
+  std::vector<int32_t> truth;
+  const StudyData data = SimulatedStudy(23, 100, 2, 8, 5, 4, truth);
+  SweepSettings settings = TestSettings({3, 4}, 2);
+  const StudyRecord plain = RunStudy(settings, data);
+  settings.search = "split-merge";
+  std::vector<std::pair<std::string, std::string>> first;
+  for (const ThreadPlan& plan : std::vector<ThreadPlan>{{1, 1}, {3, 1}, {2, 8}}) {
+    const StudyRecord searched = RunStudy(settings, data, &plan);
+    for (size_t i = 0; i < searched.runs.size(); ++i) {
+      EXPECT_GE(searched.runs[i].loglik, plain.runs[i].loglik) << i;
+    }
+    const std::string dir = ScratchDir() + "/search" + std::to_string(plan.parallelRuns) + "x" +
+                            std::to_string(plan.engineThreads);
+    WriteStudyFiles(searched, dir);
+    const auto files = StudyFiles(dir);
+    if (first.empty()) first = files;
+    EXPECT_EQ(files, first);
+  }
+  const ProgramResult r =
+      RunProgram({"x.txt", "--search", "sideways"}, "", 30.0, EMCLADE_SWEEP_EXE);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "emclade-sweep: --search: expected none|split-merge, got \"sideways\"\n");
+}
