@@ -118,8 +118,10 @@ void MakeStudyRuns(StudyRecord& study, const StudyData& data, const ThreadPlan* 
                     settings.threads, settings.inputPath);
     study.treeSeconds = SecondsSince(treeBegan);
   }
-  if ((start.needsAlleleCounts || settings.search == "split-merge") && context.counts.X == nullptr)
+  const bool needsCounts = start.needsAlleleCounts || settings.search == "split-merge";
+  if (needsCounts && context.counts.X == nullptr) {
     PrepareAlleleCountSpace(X, settings.threads, context.counts);
+  }
   const int64_t copies = static_cast<int64_t>(X.N) * X.A * X.L;
   const ThreadPlan threads =
       plan != nullptr
