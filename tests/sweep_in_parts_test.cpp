@@ -127,6 +127,13 @@ TEST(SweepInParts, CollectRefusesWhatIsNotOneWholeSweep) {
        1,
        "~emclade-sweep: bad/runs/study.txt: line 6: the folder holds runs of another study "
        "(this job's \"seed\" differs)"},
+      {"another search into the folder",
+       [] {},
+       [] {},
+       {"in.str", "--k", "1-2", "--replicates", "2", "--search", "split-merge", "--runs", "2:2",
+        "--out", "bad", "--quiet"},
+       1,
+       "~the folder holds runs of another study (this job's \"search\" differs)"},
       {"a run outside the sweep",
        [] {},
        [] {},
