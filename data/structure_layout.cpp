@@ -103,10 +103,9 @@ int32_t CommonTextColumns(const std::vector<Row>& rows, size_t from, size_t to) 
       const std::string column = std::to_string(j + 1);
       if (static_cast<int32_t>(j) < k) {
         FailInput(path, LineAt(row.line),
-                  "column " + column + ": expected an integer allele value after " +
-                      Counted(c, "label column") + ", found " + QuoteToken(token) +
-                      " (text in column " + std::to_string(k) + " on most rows: --label-columns " +
-                      std::to_string(k) + " reads it as a label)");
+                  "expected integer allele values after " + Counted(c, "label column") +
+                      ", found text in column " + column + " (--label-columns " +
+                      std::to_string(k) + " or more)");
       }
       FailInput(path, LineAt(row.line),
                 "column " + column + ": expected an integer allele value, found " +
