@@ -111,9 +111,13 @@ TEST_F(StudyInputLines, BadValuesAreReportedWhereTheyStand) {
   rows = StructureRows();
   rows[20][10] = "NA";
   std::string names;
-  for (int l = 1; l <= 50; ++l) names += "L" + std::to_string(l) + (l < 50 ? " " : "\n");
+  for (int l = 1; l <= 50; ++l) {
+    names.append("L").append(std::to_string(l)).push_back(l < 50 ? ' ' : '\n');
+  }
   Write("na.str", names + Text(rows));
-  Write("bom.vcf", "\xEF\xBB\xBF" + kVcf);
+  std::string bom = kVcf;
+  bom.insert(0, "\xEF\xBB\xBF");
+  Write("bom.vcf", bom);
   std::string dup = kVcf;
   dup.replace(dup.find("s3"), 2, "s1");
   Write("dup.vcf", dup);
