@@ -85,8 +85,10 @@ CLI::Validator ReaderBound(int64_t least, int64_t most, const char* detected) {
             value <= most) {
           return std::string();
         }
-        return "expected a whole number from " + std::to_string(least) + " to " +
-               std::to_string(most) + ", got \"" + text + "\" (" + detected + ")";
+        const std::string range =
+            "expected a whole number from " + std::to_string(least) + " to " + std::to_string(most);
+        if (text.compare(0, 2, "--") == 0) return range + ", got the option " + text + " instead";
+        return range + ", got \"" + text + "\" (" + detected + ")";
       },
       "");
 }
