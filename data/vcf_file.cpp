@@ -209,8 +209,8 @@ void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyDat
   if (format->category != variant_data) {
     if (format->compression != no_compression) {
       FailInput(path, ByteAt(0),
-                "expected a compressed VCF or BCF, found other compressed data (STRUCTURE and "
-                "GENEPOP text is read uncompressed: gunzip it first)");
+                "expected a compressed VCF or BCF, found compressed data that does not read as "
+                "one (STRUCTURE and GENEPOP text is read uncompressed: gunzip it first)");
     }
     std::unique_ptr<char, decltype(&std::free)> what(hts_format_description(format), std::free);
     FailInput(path, ByteAt(0),

@@ -147,8 +147,8 @@ TEST_F(StudyInputLines, BadValuesAreReportedWhereTheyStand) {
        "record 1 (1:5): sample s2: expected a GT of allele numbers or \".\" apart by / or |, "
        "found \"1/x\""},
       {"z.str.gz",
-       "byte 0: expected a compressed VCF or BCF, found other compressed data (STRUCTURE and "
-       "GENEPOP text is read uncompressed: gunzip it first)"},
+       "byte 0: expected a compressed VCF or BCF, found compressed data that does not read as "
+       "one (STRUCTURE and GENEPOP text is read uncompressed: gunzip it first)"},
       {"missing.str",
        "every genotype of the 2 individuals at the 2 loci is missing: nothing to analyse"},
       {"x.bed", "line 2: column 4: expected the position in bases (a whole number), found \"2O\""},
