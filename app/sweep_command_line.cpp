@@ -3,9 +3,11 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <thread>
 
 #include "app/sweep_picture_options.h"
@@ -70,51 +72,59 @@ std::string DefaultOutputFolder(const std::string& inputPath) {
   return stem + ".sweep";
 }
 
-void AddReaderOptions(CLI::App& app, ReaderOptions& reader, bool& oneRowPerIndividual) {
+namespace {
+
+// A reader option's value from least to most: out of range (a negative value too: leaving the
+// option out has it detected) is refused with one line naming the option.
+CLI::Validator ReaderBound(int64_t least, int64_t most, const char* detected) {
+  return CLI::Validator(
+      [=](std::string& text) {
+        int64_t value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error == std::errc() && end == text.data() + text.size() && value >= least &&
+            value <= most) {
+          return std::string();
+        }
+        const std::string range =
+            "expected a whole number from " + std::to_string(least) + " to " + std::to_string(most);
+        if (text.compare(0, 2, "--") == 0) return range + ", got the option " + text + " instead";
+        return range + ", got \"" + text + "\" (" + detected + ")";
+      },
+      "");
+}
+
+}  // namespace
+
+void AddReaderOptions(CLI::App& app, ReaderOptions& reader) {
   const char* group = "Reading the input (detected from the file when not given)";
+  const char* detected = "leave the option out to have it detected from the file";
   app.add_option("--header-rows", reader.headerRows, "STRUCTURE: rows before the first record")
       ->type_name("N")
+      ->check(ReaderBound(0, int64_t{1} << 30, detected))
       ->group(group);
   app.add_option("--label-columns", reader.labelColumns,
                  "STRUCTURE: label columns in front of the values")
       ->type_name("N")
+      ->check(ReaderBound(0, int64_t{1} << 20, detected))
       ->group(group);
   app.add_option("--population-column", reader.populationColumn,
                  "STRUCTURE: the label column (from 1) that names the population")
       ->type_name("N")
+      ->check(ReaderBound(1, int64_t{1} << 20, detected))
       ->group(group);
   app.add_option("--ploidy", reader.ploidy, "copies per individual and locus")
       ->type_name("N")
+      ->check(ReaderBound(1, 64, detected))
       ->group(group);
-  app.add_flag("--one-row-per-individual", oneRowPerIndividual,
-               "STRUCTURE: every copy of an individual on one row")
+  app.add_option("--one-row-per-individual", reader.oneRowPerIndividual,
+                 "STRUCTURE: 1: every copy of an individual on one row; 0: one row per copy")
+      ->type_name("0|1")
+      ->check(ReaderBound(0, 1, detected))
       ->group(group);
   app.add_option("--populations", reader.populationsFile,
                  "file of two tab-separated columns: individual name, population")
       ->type_name("FILE")
       ->group(group);
-}
-
-void CheckReaderOptions(bool oneRowPerIndividual, ReaderOptions& reader) {
-  // A reader option left at -1 was not given and stays for the reader to detect.
-  struct Bound {
-    const char* option;
-    int64_t value, least, most;
-  };
-  const Bound bounds[] = {
-      {"--header-rows", reader.headerRows, 0, int64_t{1} << 30},
-      {"--label-columns", reader.labelColumns, 0, int64_t{1} << 20},
-      {"--population-column", reader.populationColumn, 1, int64_t{1} << 20},
-      {"--ploidy", reader.ploidy, 1, 64},
-  };
-  for (const Bound& b : bounds) {
-    if (b.value != -1 && (b.value < b.least || b.value > b.most)) {
-      FailRun(std::string("emclade-sweep: ") + b.option + ": expected a whole number from " +
-              std::to_string(b.least) + " to " + std::to_string(b.most) + ", got " +
-              std::to_string(b.value));
-    }
-  }
-  if (oneRowPerIndividual) reader.oneRowPerIndividual = 1;
 }
 
 bool ParseRunList(const std::string& text, std::vector<RunId>& runs) {
@@ -169,7 +179,6 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   const unsigned cores = std::thread::hardware_concurrency();
   settings.threads = cores > 0 ? static_cast<int32_t>(cores) : 1;
   std::string clusterText;
-  bool oneRowPerIndividual = false;
   std::string plotK;
 
   CLI::App app{
@@ -189,7 +198,8 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   app.add_option("--replicates", settings.replicates,
                  "runs of every K, each from its own seed (default 10)")
       ->type_name("N");
-  app.add_option("--seed", settings.seed, "seed from which every run's seed is derived (default 1)")
+  std::string seedText;
+  app.add_option("--seed", seedText, "seed from which every run's seed is derived (default 1)")
       ->type_name("N");
   app.add_option("--threads", settings.threads, "threads (default: every core)")->type_name("N");
   app.add_option("--start", settings.start,
@@ -211,7 +221,7 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   app.add_option("--out", settings.outDir, "folder of the results (default: INPUT's stem + .sweep)")
       ->type_name("DIR");
   app.add_flag("--quiet", settings.quiet, "no progress lines on standard error");
-  AddReaderOptions(app, settings.reader, oneRowPerIndividual);
+  AddReaderOptions(app, settings.reader);
   AddPictureOptions(app, settings, plotK);
   std::string runsText, shardText;
   const char* part = "A part of the sweep (its runs to DIR/runs/, gathered by collect)";
@@ -262,6 +272,15 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
               std::to_string(b.value));
     }
   }
+  if (!seedText.empty()) {
+    // Every seed is a sweep of its own: a value out of range is refused, never wrapped or cut.
+    const auto [end, error] =
+        std::from_chars(seedText.data(), seedText.data() + seedText.size(), settings.seed);
+    if (error != std::errc() || end != seedText.data() + seedText.size()) {
+      FailRun("emclade-sweep: --seed: expected a whole number from 0 to " +
+              std::to_string(std::numeric_limits<uint64_t>::max()) + ", got \"" + seedText + "\"");
+    }
+  }
   if (!(settings.tolerance >= 0.0) || std::isinf(settings.tolerance)) {
     FailRun("emclade-sweep: --tolerance: expected 0 or a positive number, got " +
             std::to_string(settings.tolerance));
@@ -280,7 +299,6 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   if (settings.search != "none" && settings.search != "split-merge") {
     FailRun("emclade-sweep: --search: expected none|split-merge, got \"" + settings.search + "\"");
   }
-  CheckReaderOptions(oneRowPerIndividual, settings.reader);
   if (settings.outDir.empty()) settings.outDir = DefaultOutputFolder(settings.inputPath);
   while (settings.outDir.size() > 1 && settings.outDir.back() == '/') settings.outDir.pop_back();
   CheckPartOptions(runsText, shardText, settings);

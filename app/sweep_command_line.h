@@ -21,11 +21,10 @@ bool ParseClusterCounts(const std::string& text, std::vector<int32_t>& clusterCo
 // INPUT's stem (its name without folder and last extension) + ".sweep", in the current folder.
 std::string DefaultOutputFolder(const std::string& inputPath);
 
-// The reader options, shared by the sweep and prepare: added to app, then checked (a value
-// out of range ends the run with one line naming the option; --one-row-per-individual's flag
-// goes into reader).
-void AddReaderOptions(CLI::App& app, ReaderOptions& reader, bool& oneRowPerIndividual);
-void CheckReaderOptions(bool oneRowPerIndividual, ReaderOptions& reader);
+// The reader options, shared by the sweep and prepare, added to app: a value out of range
+// (a negative one too) ends the run with one line naming the option; an option left out stays
+// -1, for the reader to detect.
+void AddReaderOptions(CLI::App& app, ReaderOptions& reader);
 
 // --runs: "3:1,3:2,4:1", runs as K:replicate (each 1 to 100000) apart by commas; the result
 // ascending without repeats. False on any other text.

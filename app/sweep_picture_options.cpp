@@ -43,6 +43,11 @@ void CheckPictureOptions(const std::string& plotK, SweepSettings& settings) {
   }
   const size_t panels = settings.plotClusterCounts.empty() ? settings.clusterCounts.size()
                                                            : settings.plotClusterCounts.size();
+  if (panels > kMaxPlotPanels && plotK.empty()) {
+    FailRun("emclade-sweep: --k: " + std::to_string(panels) +
+            " K asked for, and the structure plot draws at most " + std::to_string(kMaxPlotPanels) +
+            ": name the K to draw with --plot-k");
+  }
   if (panels > kMaxPlotPanels) {
     FailRun("emclade-sweep: --plot-k: the structure plot draws at most " +
             std::to_string(kMaxPlotPanels) + " K, and " + std::to_string(panels) +

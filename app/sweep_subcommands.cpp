@@ -30,7 +30,6 @@ void ParseSubcommand(CLI::App& app, int argc, const char* const* argv) {
 
 PrepareSettings ParsePrepareCommandLine(int argc, const char* const* argv) {
   PrepareSettings settings;
-  bool oneRowPerIndividual = false;
   CLI::App app{
       "emclade-sweep prepare: reads INPUT once and writes it as a prepared study file (the coded "
       "table with names, populations and alleles; versioned and checksummed) that every "
@@ -43,10 +42,9 @@ PrepareSettings ParsePrepareCommandLine(int argc, const char* const* argv) {
   app.add_option("--out", settings.outPath, "the prepared file (default: INPUT's stem + .emc)")
       ->type_name("FILE");
   app.add_flag("--quiet", settings.quiet, "no line on standard error");
-  AddReaderOptions(app, settings.reader, oneRowPerIndividual);
+  AddReaderOptions(app, settings.reader);
   app.footer("Example: emclade-sweep prepare study.vcf.gz --out study.emc");
   ParseSubcommand(app, argc, argv);
-  CheckReaderOptions(oneRowPerIndividual, settings.reader);
   if (settings.outPath.empty()) {
     std::string stem = std::filesystem::path(settings.inputPath).stem().string();
     if (stem.empty() || stem == "." || stem == "..") stem = "study";

@@ -77,6 +77,12 @@ Variants ReadBim(const std::string& path) {
                 "found " +
                     std::to_string(tokens.size()));
     }
+    int32_t position = 0;
+    if (ParseIntToken(tokens[3], position) != IntToken::kOk) {
+      FailInput(path, LineAt(number),
+                "column 4: expected the position in bases (a whole number), found " +
+                    QuoteToken(tokens[3]));
+    }
     bim.names.emplace_back(tokens[1] != "."
                                ? std::string(tokens[1])
                                : std::string(tokens[0]) + ":" + std::string(tokens[3]));

@@ -192,12 +192,14 @@ void WritePreparedStudy(const std::string& path, const StudyData& data) {
   if (!w.ok) FailInput(path, "", "cannot write the file (disk full?)");
 }
 
-void ReadPreparedStudy(const std::string& path, StudyData& data) {
-  FilePtr file(std::fopen(path.c_str(), "rb"));
+void ReadPreparedStudy(const std::string& path, StudyData& data, const std::string* bytes) {
+  // Bytes in memory are read as a file of their own (which can seek, as a pipe cannot).
+  FilePtr file(bytes ? fmemopen(const_cast<char*>(bytes->data()), bytes->size(), "rb")
+                     : std::fopen(path.c_str(), "rb"));
   if (!file) FailInput(path, "", "cannot open the file");
-  struct stat info;
-  if (fstat(fileno(file.get()), &info) != 0) FailInput(path, "", "cannot read the file");
-  const uint64_t size = static_cast<uint64_t>(info.st_size);
+  struct stat info {};
+  if (!bytes && fstat(fileno(file.get()), &info) != 0) FailInput(path, "", "cannot read the file");
+  const uint64_t size = bytes ? bytes->size() : static_cast<uint64_t>(info.st_size);
   if (size < sizeof(kMagic) + 4 + kTrailerBytes) {
     FailInput(path, ByteAt(0),
               "a prepared study file is at least 28 bytes, found " + std::to_string(size) +

@@ -28,6 +28,8 @@ bool IsPreparedStudy(const std::string& bytes);
 // Writes data to path, replacing it. A file that cannot be written ends the run with one line.
 void WritePreparedStudy(const std::string& path, const StudyData& data);
 
-// Reads a prepared file into data. A file of another version, a damaged or truncated file
+// Reads a prepared file into data; from bytes, the whole content of path, when given (an
+// input that can be read only once). A file of another version, a damaged or truncated file
 // ends the run with one line naming the file and the byte offset where reading failed.
-void ReadPreparedStudy(const std::string& path, StudyData& data);
+void ReadPreparedStudy(const std::string& path, StudyData& data,
+                       const std::string* bytes = nullptr);

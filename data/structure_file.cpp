@@ -105,7 +105,15 @@ void ReadStructureText(const std::string& path, std::string_view text, const Rea
         FailInput(path, LineAt(lines.number()),
                   "column " + std::to_string(c + j + 1) +
                       ": expected an integer allele value, found " + QuoteToken(token) +
-                      (parsed == IntToken::kOutOfRange ? " (outside the 32-bit range)" : ""));
+                      (parsed == IntToken::kOutOfRange ? " (outside the 32-bit range)"
+                                                       : MissingValueHint(token)));
+      }
+      if (layout.zeroIsMissing && v == kZeroMissing) {
+        FailInput(path, LineAt(lines.number()),
+                  "column " + std::to_string(c + j + 1) + ": expected an allele value from " +
+                      std::to_string(kZeroMissing + 1) + " to " +
+                      std::to_string(std::numeric_limits<int32_t>::max()) + ", found " +
+                      QuoteToken(token));
       }
       const int32_t l = layout.oneRowPerIndividual ? j / A : j;
       const int32_t a = layout.oneRowPerIndividual ? j % A : 0;
@@ -124,8 +132,9 @@ void ReadStructureText(const std::string& path, std::string_view text, const Rea
 
   std::set<int32_t> missing;
   for (int32_t l = 0; l < L; ++l) {
-    if (lowest[l] == kZeroMissing) data.X.missingValue[l] = 0;
-    if (lowest[l] < 0) missing.insert(lowest[l] == kZeroMissing ? 0 : lowest[l]);
+    const bool zero = layout.zeroIsMissing && lowest[l] == kZeroMissing;
+    if (zero) data.X.missingValue[l] = 0;
+    if (lowest[l] < 0) missing.insert(zero ? 0 : lowest[l]);
   }
   data.locusNames = layout.locusNames;
   if (data.locusNames.empty()) {

@@ -74,6 +74,47 @@ int32_t TextColumns(const std::vector<Row>& rows, size_t from, size_t to) {
   return k;
 }
 
+// 1 + the last column holding text on most of rows [from, to) (a tie goes to fewer columns):
+// label columns hold text on most rows, while a value that is not a number (a typing error,
+// "NA") stands on a few.
+int32_t CommonTextColumns(const std::vector<Row>& rows, size_t from, size_t to) {
+  std::map<int32_t, size_t> counts;
+  for (size_t i = from; i < to; ++i) ++counts[TextColumns(rows, i, i + 1)];
+  int32_t best = 0;
+  size_t most = 0;
+  for (const auto& [k, count] : counts) {
+    if (count > most) {
+      best = k;
+      most = count;
+    }
+  }
+  return best;
+}
+
+// The first token of records at column c or later that is not an integer, reported as the
+// allele value it stands in place of; when most rows hold text up to column k, the text is a
+// label and --label-columns k reads it as one.
+[[noreturn]] void FailTextAfterLabels(const std::string& path, const std::vector<Row>& records,
+                                      int32_t c, int32_t k) {
+  for (const Row& row : records) {
+    for (size_t j = static_cast<size_t>(c); j < row.tokens.size(); ++j) {
+      const std::string_view token = row.tokens[j];
+      if (LooksInteger(token)) continue;
+      const std::string column = std::to_string(j + 1);
+      if (static_cast<int32_t>(j) < k) {
+        FailInput(path, LineAt(row.line),
+                  "expected integer allele values after " + Counted(c, "label column") +
+                      ", found text in column " + column + " (--label-columns " +
+                      std::to_string(k) + " or more)");
+      }
+      FailInput(path, LineAt(row.line),
+                "column " + column + ": expected an integer allele value, found " +
+                    QuoteToken(token) + MissingValueHint(token));
+    }
+  }
+  FailInput(path, LineAt(records[0].line), "expected integer allele values after the labels");
+}
+
 // The token count most rows have; a tie goes to the count of the later rows.
 int32_t CommonCount(const std::vector<Row>& rows) {
   std::map<size_t, size_t> counts;
@@ -173,6 +214,13 @@ std::string PloidyOption(int32_t C, int32_t c) {
 
 }  // namespace
 
+std::string MissingValueHint(std::string_view token) {
+  for (const char* word : {"NA", "N/A", "na", "NaN", "nan", "?", ".", "-", "N", "x", "X"}) {
+    if (token == word) return " (a missing copy is written as a negative integer, such as -9)";
+  }
+  return "";
+}
+
 bool LooksInteger(std::string_view token) {
   size_t i = token.size() > 1 && (token[0] == '-' || token[0] == '+') ? 1 : 0;
   if (i == token.size()) return false;
@@ -237,8 +285,10 @@ StructureLayout DetectStructureLayout(const std::string& path, std::string_view 
                     std::to_string(row.tokens.size()) + " (rows disagree in length)");
     }
   }
-  // Columns up to the last one holding text are labels.
-  const int32_t k = TextColumns(records, 0, records.size());
+  // Columns up to the last one holding text on most rows are labels, and the first column
+  // when it holds text on any (names, some of which may be numbers).
+  const int32_t k = std::max(CommonTextColumns(records, 0, records.size()),
+                             std::min(TextColumns(records, 0, records.size()), 1));
   if (k >= C) {
     FailInput(path, LineAt(records[0].line),
               "expected integer allele values after the labels, found text in the last column");
@@ -321,12 +371,7 @@ StructureLayout DetectStructureLayout(const std::string& path, std::string_view 
                     PloidyOption(C, c) + ")");
     }
   }
-  if (c < k) {
-    FailInput(path, LineAt(records[0].line),
-              "expected integer allele values after " + Counted(c, "label column") +
-                  ", found text in column " + std::to_string(k) + " (--label-columns " +
-                  std::to_string(k) + " or more)");
-  }
+  if (c < k) FailTextAfterLabels(path, records, c, k);
   if (c >= C || A < 1 || (perIndividual && (C - c) % A != 0)) {
     FailInput(path, LineAt(records[0].line),
               "expected " + Counted(c, "label column") + " and " +

@@ -30,5 +30,9 @@ struct StructureLayout {
 StructureLayout DetectStructureLayout(const std::string& path, std::string_view text,
                                       const ReaderOptions& options);
 
+// " (a missing copy is written as a negative integer, such as -9)" for a token that writes a
+// missing value as other programs do ("NA", "?", "."), else "".
+std::string MissingValueHint(std::string_view token);
+
 // Whether token is written as a decimal integer (optional sign, digits), whatever its size.
 bool LooksInteger(std::string_view token);

@@ -15,14 +15,18 @@ std::string ReadWholeFile(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY);
   if (fd < 0)
     FailInput(path, "", std::string("cannot open the file (") + std::strerror(errno) + ")");
+  std::string bytes = ReadWholeDescriptor(path, fd);
+  close(fd);
+  return bytes;
+}
+
+std::string ReadWholeDescriptor(const std::string& path, int fd) {
   struct stat info;
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    close(fd);
     FailInput(path, "", "a folder, expected a genotype file");
   }
   const double size = static_cast<double>(info.st_size);
   if (size > PhysicalMemoryBytes() && PhysicalMemoryBytes() > 0) {
-    close(fd);
     FailInput(path, "", "the file is larger than this computer's memory");
   }
   std::string bytes;
@@ -34,14 +38,12 @@ std::string ReadWholeFile(const std::string& path) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       const int error = errno;
-      close(fd);
       FailInput(path, ByteAt(static_cast<int64_t>(got)),
                 std::string("cannot read the file (") + std::strerror(error) + ")");
     }
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }
-  close(fd);
   bytes.resize(got);
   return bytes;
 }

@@ -11,6 +11,9 @@
 // The bytes of path. A folder, a file that cannot be opened or read, or one too large for
 // this computer's memory ends the run with one line.
 std::string ReadWholeFile(const std::string& path);
+// The same for fd, open on path for reading, from where it stands to its end; fd stays open
+// (every failure ends the run, and the system closes it then).
+std::string ReadWholeDescriptor(const std::string& path, int fd);
 
 // The lines of a text, numbered from 1. A line ends at "\n"; a "\r" before it is not part of
 // the line. A UTF-8 byte-order mark at the very start is dropped.

@@ -1,15 +1,20 @@
 #include "data/vcf_file.h"
 
+#include <htslib/hfile.h>
 #include <htslib/hts.h>
 #include <htslib/hts_log.h>
+#include <htslib/kseq.h>
+#include <htslib/kstring.h>
 #include <htslib/vcf.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "data/allele_names.h"
@@ -86,16 +91,127 @@ std::string PloidyWord(int32_t A) {
   }
 }
 
+// htslib reading bytes already in memory (a pipe read whole); the file takes a copy of its
+// own, which it frees when closed.
+htsFile* OpenInMemory(const std::string& bytes, const std::string& path) {
+  char* copy = static_cast<char*>(std::malloc(bytes.size() + 1));
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy, bytes.data(), bytes.size());
+  hFILE* stream = hopen("mem:", "r:", copy, bytes.size());
+  if (stream == nullptr) return nullptr;
+  htsFile* fp = hts_hopen(stream, path.c_str(), "r");
+  if (fp == nullptr) hclose_abruptly(stream);
+  return fp;
+}
+
+// The fields of a text line apart by sep.
+std::vector<std::string_view> Fields(std::string_view line, char sep) {
+  std::vector<std::string_view> fields;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = line.find(sep, begin);
+    fields.push_back(line.substr(begin, end == std::string_view::npos ? end : end - begin));
+    if (end == std::string_view::npos) return fields;
+    begin = end + 1;
+  }
+}
+
+// What htslib refused in a VCF header it could not read, when the #CHROM line shows it (a
+// sample named twice), as "line N: what"; "" otherwise.
+std::string HeaderProblem(const std::string& path, const std::string* bytes) {
+  std::unique_ptr<htsFile, HtsFileCloser> fp(bytes ? OpenInMemory(*bytes, path)
+                                                   : hts_open(path.c_str(), "r"));
+  if (!fp || hts_get_format(fp.get())->format != vcf) return "";
+  kstring_t text = KS_INITIALIZE;
+  std::string problem;
+  for (int64_t number = 1; problem.empty() && hts_getline(fp.get(), KS_SEP_LINE, &text) >= 0;
+       ++number) {
+    const std::string_view line(text.s, text.l);
+    if (line.substr(0, 2) == "##") continue;
+    if (line.substr(0, 6) != "#CHROM") break;
+    const std::vector<std::string_view> fields = Fields(line, '\t');
+    std::unordered_map<std::string_view, size_t> columns;
+    for (size_t j = 9; j < fields.size() && problem.empty(); ++j) {
+      const auto [at, added] = columns.emplace(fields[j], j);
+      if (!added) {
+        problem = LineAt(number) + ": expected every sample named once, found " +
+                  QuoteToken(fields[j]) + " in columns " + std::to_string(at->second + 1) +
+                  " and " + std::to_string(j + 1) + " (rename one, e.g. bcftools reheader)";
+      }
+    }
+    break;
+  }
+  std::free(text.s);
+  return problem;
+}
+
+// Whether a GT value is allele indices or "." apart by "/" or "|".
+bool WellFormedGenotype(std::string_view gt) {
+  bool expectAllele = true;
+  for (size_t i = 0; i < gt.size(); ++i) {
+    const char ch = gt[i];
+    if (expectAllele) {
+      if (ch == '.') {
+        expectAllele = false;
+      } else if (ch >= '0' && ch <= '9') {
+        while (i + 1 < gt.size() && gt[i + 1] >= '0' && gt[i + 1] <= '9') ++i;
+        expectAllele = false;
+      } else {
+        return false;
+      }
+    } else if (ch == '/' || ch == '|') {
+      expectAllele = true;
+    } else {
+      return false;
+    }
+  }
+  return !expectAllele;
+}
+
+// What is wrong in a VCF record's text that htslib refused without saying why: a GT that is
+// not allele numbers. "" when the text shows nothing.
+std::string RecordTextProblem(const kstring_t& text, const bcf_hdr_t* hdr, std::string& place) {
+  if (text.s == nullptr) return "";
+  // htslib cuts the line in place while it parses it: its fields end at a tab or a NUL.
+  std::string line(text.s, text.l);
+  std::replace(line.begin(), line.end(), '\0', '\t');
+  const std::vector<std::string_view> fields = Fields(line, '\t');
+  if (fields.size() < 10) return "";
+  place += " (" + std::string(fields[0]) + ":" + std::string(fields[1]) + ")";
+  const std::vector<std::string_view> keys = Fields(fields[8], ':');
+  size_t gt = 0;
+  while (gt < keys.size() && keys[gt] != "GT") ++gt;
+  if (gt == keys.size()) return "";
+  for (size_t j = 9; j < fields.size(); ++j) {
+    const std::vector<std::string_view> values = Fields(fields[j], ':');
+    if (gt >= values.size() || WellFormedGenotype(values[gt])) continue;
+    const int32_t sample = static_cast<int32_t>(j - 9);
+    return "sample " +
+           (sample < bcf_hdr_nsamples(hdr) ? std::string(hdr->samples[sample])
+                                           : std::to_string(sample + 1)) +
+           ": expected a GT of allele numbers or \".\" apart by / or |, found " +
+           QuoteToken(values[gt]);
+  }
+  return "";
+}
+
 }  // namespace
 
-void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyData& data) {
+void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyData& data,
+                 const std::string* bytes) {
   QuietHtslib quiet;
-  std::unique_ptr<htsFile, HtsFileCloser> fp(hts_open(path.c_str(), "r"));
+  std::unique_ptr<htsFile, HtsFileCloser> fp(bytes ? OpenInMemory(*bytes, path)
+                                                   : hts_open(path.c_str(), "r"));
   if (!fp) {
     FailInput(path, "", std::string("cannot open the file (") + std::strerror(errno) + ")");
   }
   const htsFormat* format = hts_get_format(fp.get());
   if (format->category != variant_data) {
+    if (format->compression != no_compression) {
+      FailInput(path, ByteAt(0),
+                "expected a compressed VCF or BCF, found compressed data that does not read as "
+                "one (STRUCTURE and GENEPOP text is read uncompressed: gunzip it first)");
+    }
     std::unique_ptr<char, decltype(&std::free)> what(hts_format_description(format), std::free);
     FailInput(path, ByteAt(0),
               "expected a VCF or BCF file, found " + std::string(what ? what.get() : "?"));
@@ -103,6 +219,8 @@ void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyDat
   const bool isBcf = format->format == bcf;
   std::unique_ptr<bcf_hdr_t, HeaderFreer> hdr(bcf_hdr_read(fp.get()));
   if (!hdr) {
+    const std::string problem = HeaderProblem(path, bytes);
+    if (!problem.empty()) FailInput(path, "", problem);
     FailInput(path, "header",
               "expected a VCF header (## lines, then the #CHROM line), htslib could not read it");
   }
@@ -132,6 +250,9 @@ void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyDat
     // A contig or tag the header does not define is added by htslib, as bcftools does;
     // every other problem ends the read.
     if (status < -1 || (rec->errcode & ~(BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF)) != 0) {
+      std::string place = RecordAt(record);
+      const std::string problem = isBcf ? "" : RecordTextProblem(fp->line, hdr.get(), place);
+      if (!problem.empty()) FailInput(path, place, problem);
       FailInput(path, RecordAt(record),
                 "expected a VCF record, found " + RecordProblems(rec->errcode));
     }

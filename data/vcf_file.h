@@ -8,5 +8,7 @@
 #include "data/study_input.h"
 
 // Reads path into data (table, sample names, locus names, allele names, format, detected
-// line). Every failure ends the run with one line naming the file and the record.
-void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyData& data);
+// line); from bytes, the whole content of path, when given (an input that can be read only
+// once). Every failure ends the run with one line naming the file and the record.
+void ReadVcfFile(const std::string& path, const ReaderOptions& options, StudyData& data,
+                 const std::string* bytes = nullptr);

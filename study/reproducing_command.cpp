@@ -34,7 +34,8 @@ std::string ReproducingCommand(const SweepSettings& s) {
   if (r.labelColumns >= 0) add("--label-columns", std::to_string(r.labelColumns));
   if (r.populationColumn >= 0) add("--population-column", std::to_string(r.populationColumn));
   if (r.ploidy >= 0) add("--ploidy", std::to_string(r.ploidy));
-  if (r.oneRowPerIndividual == 1) command += " --one-row-per-individual";
+  if (r.oneRowPerIndividual >= 0)
+    add("--one-row-per-individual", std::to_string(r.oneRowPerIndividual));
   if (!r.populationsFile.empty()) add("--populations", r.populationsFile);
   if (!s.plotClusterCounts.empty()) add("--plot-k", DescribeClusterCounts(s.plotClusterCounts));
   if (s.plotFormat != "png") add("--plot-format", s.plotFormat);

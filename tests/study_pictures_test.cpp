@@ -337,7 +337,7 @@ TEST(SweepPictureOptions, ThroughTheProgram) {
       {{"--plot-format", "gif"}, "--plot-format: expected png, svg or pdf, got \"gif\""},
       {{"--plot-k", "4"}, "--plot-k: expected K of the sweep (--k 1-3), got 4"},
       {{"--plot-k", "x"}, "--plot-k: expected a K"},
-      {{"--k", "1-400"}, "--plot-k: the structure plot draws at most 300 K"},
+      {{"--k", "1-400"}, "--k: 400 K asked for, and the structure plot draws at most 300"},
       {{"--population-order", dir + "/none.txt"}, "none.txt"},
       {{"--population-order", dir + "/unknown.txt"},
        "unknown.txt: line 2: expected a population of the input (Hill, Vale), found \"Hills\""},
