@@ -15,6 +15,7 @@
 #include "study/run_selection.h"
 #include "study/study_file.h"
 #include "study/study_files.h"
+#include "study/study_folder.h"
 
 namespace {
 
@@ -143,9 +144,28 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
 
 int RunCollectCommand(const CollectSettings& settings, StudyFileWriter writeMore) {
   const auto began = std::chrono::steady_clock::now();
+  const std::string out = StudyFolderPath(settings.dir);
+  RemoveLeftoverFolders(out);
   const StudyRecord study = CollectStudy(settings);
-  WriteStudyFiles(study, settings.dir);
-  if (writeMore != nullptr) writeMore(study, settings.dir);
+  // The study's files into a new folder beside DIR, its runs linked in; then in place whole.
+  const std::string ready = TemporaryFolderOf(out);
+  std::error_code error;
+  std::filesystem::remove_all(ready, error);
+  ArmFolderCleanup(ready, true);
+  LinkTree(out + "/runs", ready + "/runs");
+  WriteStudyFiles(study, ready);
+  if (writeMore != nullptr) writeMore(study, ready);
+  SyncFolder(ready);
+  DisarmFolderCleanup();
+  const std::string old = PutFolderInPlace(ready, out, true);
+  if (!old.empty()) {
+    // Runs that jobs put into the old folder while collect ran are kept.
+    for (const auto& entry : std::filesystem::directory_iterator(old + "/runs", error)) {
+      const std::filesystem::path into = out + "/runs/" + entry.path().filename().string();
+      if (!std::filesystem::exists(into, error)) std::filesystem::rename(entry.path(), into, error);
+    }
+    std::filesystem::remove_all(old, error);
+  }
   const SweepSettings& s = study.settings;
   std::cout << "emclade-sweep: " << study.runs.size() << " runs (K "
             << DescribeClusterCounts(s.clusterCounts) << ", " << s.replicates
