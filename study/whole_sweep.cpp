@@ -149,7 +149,11 @@ void PrepareFolderOfPart(const SweepSettings& settings) {
   RefuseWritingOverInputs(InputsOf(settings), settings.outDir, "--out");
   CheckStudyFolder(settings.outDir, true);
   std::error_code error;
-  if (FolderHoldsFiles(out) && !fs::is_regular_file(out + "/runs/study.txt", error)) {
+  bool others = false;  // entries besides runs/ (which a workflow may make before the job)
+  for (const auto& entry : fs::directory_iterator(out, error)) {
+    others = others || entry.path().filename() != "runs";
+  }
+  if (others && !fs::is_regular_file(out + "/runs/study.txt", error)) {
     FailRun("emclade-sweep: " + settings.outDir +
             ": the folder holds files but no runs of a study (runs/study.txt): give a part of a "
             "sweep a folder of its own");
