@@ -116,6 +116,18 @@ TEST(StudyFolder, AKillAtAnyFileLeavesTheOldFolderOrTheNewAndResumeFinishesIt) {
   }
 }
 
+TEST(StudyFolder, AFileSizeLimitWhileWritingLeavesNoFolder) {
+  const std::string dir = ExampleFolder();
+  // 8 KB a file: the runs' files fit, the plots do not.
+  std::string command = "ulimit -f 8; exec " + std::string(EMCLADE_SWEEP_EXE);
+  for (const std::string& arg : With(kNew, {"--out", "b"})) command += " " + arg;
+  const ProgramResult full = RunProgram({"-c", command}, dir, 120.0, "/bin/bash");
+  EXPECT_NE(full.exitCode, 0);
+  EXPECT_FALSE(fs::exists(dir + "/b"));
+  EXPECT_EQ(Sweep(dir, With(kNew, {"--out", "b", "--resume"})).exitCode, 0);  // the runs kept
+  EXPECT_TRUE(fs::exists(dir + "/b/report.html"));
+}
+
 TEST(StudyFolder, ResumeIsRefusedForAnotherStudyAndAnInterruptedSweepNeedsIt) {
   const std::string dir = ExampleFolder();
   ASSERT_EQ(Sweep(dir, With(kNew, {"--out", "a"}), 6).signal, SIGKILL);  // after the first run
