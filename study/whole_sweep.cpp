@@ -115,6 +115,7 @@ StudyRecord RunWholeSweep(const SweepSettings& settings, const StudyData& data, 
   CollectSettings gather;
   gather.dir = work;
   gather.quiet = true;
+  gather.data = &data;
   StudyRecord study = CollectStudy(gather);
   study.settings = settings;
   WriteStudyFiles(study, work);

@@ -219,6 +219,14 @@ TEST(StudyFolder, CollectChecksTheStudyAndEveryNumberOfItsRuns) {
        "run.tsv: line 2: expected 2 mixing proportions"},
       {"K2.r1/history.txt", std::regex("^[^\n]+"), "inf", "history.txt: line 1: expected a log"},
   };
+  // The log-likelihood edited in run.tsv and history.txt alike: not that of the estimates.
+  const std::string loglik = SplitLines(ReadFile(dir + "/p/runs/K2.r1/history.txt")).back();
+  for (const char* file : {"run.tsv", "history.txt"}) {
+    const std::string path = dir + "/p/runs/K2.r1/" + file;
+    std::string text = ReadFile(path);
+    text.replace(text.rfind(loglik), loglik.size(), "-100");
+    WriteFile(path + ".edited", text);
+  }
   for (const auto& c : cases) {
     fs::remove_all(dir + "/q");
     fs::copy(dir + "/p", dir + "/q", fs::copy_options::recursive);
@@ -229,4 +237,20 @@ TEST(StudyFolder, CollectChecksTheStudyAndEveryNumberOfItsRuns) {
     EXPECT_EQ(result.exitCode, 1) << c.file << " " << c.with;
     EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
   }
+  fs::remove_all(dir + "/q");
+  fs::copy(dir + "/p", dir + "/q", fs::copy_options::recursive);
+  for (const char* file : {"run.tsv", "history.txt"}) {
+    fs::rename(dir + "/q/runs/K2.r1/" + file + ".edited", dir + "/q/runs/K2.r1/" + file);
+  }
+  const ProgramResult edited = Sweep(dir, {"collect", "q", "--quiet"});
+  EXPECT_NE(edited.err.find("run.tsv: line 2: the log-likelihood -100 is not that of the run's "
+                            "estimates on the input, "),
+            std::string::npos)
+      << edited.err;
+  // The input changed after the runs were made.
+  fs::rename(dir + "/perm.str", dir + "/in.str");
+  const ProgramResult changed = Sweep(dir, {"collect", "p", "--quiet"});
+  EXPECT_EQ(changed.err,
+            "emclade-sweep: in.str: not the table the runs were made on (its checksum differs from "
+            "p/runs/study.txt's): the input changed since\n");
 }
