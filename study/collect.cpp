@@ -170,7 +170,10 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
 
 int RunCollectCommand(const CollectSettings& settings, StudyFileWriter writeMore) {
   const auto began = std::chrono::steady_clock::now();
-  const std::string out = StudyFolderPath(settings.dir);
+  // A DIR that is a symbolic link: the folder it names is replaced, the link kept.
+  std::error_code linked;
+  const std::filesystem::path real = std::filesystem::canonical(settings.dir, linked);
+  const std::string out = StudyFolderPath(linked ? settings.dir : real.string());
   RemoveLeftoverFolders(out);
   const StudyRecord study = CollectStudy(settings);
   // The study's files into a new folder beside DIR, its runs linked in; then in place whole.

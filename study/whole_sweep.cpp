@@ -148,8 +148,9 @@ void PrepareFolderOfPart(const SweepSettings& settings) {
   }
   const std::string out = StudyFolderPath(settings.outDir);
   RefuseWritingOverInputs(InputsOf(settings), settings.outDir, "--out");
-  CheckStudyFolder(settings.outDir, true);
   std::error_code error;
+  if (!fs::is_directory(out, error))
+    CheckStudyFolder(settings.outDir, true);  // a link to one is fine
   bool others = false;  // entries besides runs/ (which a workflow may make before the job)
   for (const auto& entry : fs::directory_iterator(out, error)) {
     others = others || entry.path().filename() != "runs";
