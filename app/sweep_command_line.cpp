@@ -220,6 +220,11 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
       ->type_name("X");
   app.add_option("--out", settings.outDir, "folder of the results (default: INPUT's stem + .sweep)")
       ->type_name("DIR");
+  app.add_flag("--force", settings.force,
+               "replace a DIR that holds files, whole (the old one goes once the new is in place)");
+  app.add_flag("--resume", settings.resume,
+               "the same command again after an interruption: keep the finished runs (in "
+               ".DIR.work/) and make the rest");
   app.add_flag("--quiet", settings.quiet, "no progress lines on standard error");
   AddReaderOptions(app, settings.reader);
   AddPictureOptions(app, settings, plotK);

@@ -103,3 +103,28 @@ GenotypeTable SelectIndividuals(const GenotypeTable& X, const std::vector<int32_
   }
   return Y;
 }
+
+uint64_t GenotypeTableChecksum(const GenotypeTable& X) {
+  uint64_t h = 0xcbf29ce484222325ULL;
+  const auto mix = [&h](uint64_t value) {
+    for (int byte = 0; byte < 8; ++byte)
+      h = (h ^ ((value >> (8 * byte)) & 0xff)) * 0x100000001b3ULL;
+  };
+  mix(static_cast<uint64_t>(X.N));
+  mix(static_cast<uint64_t>(X.A));
+  mix(static_cast<uint64_t>(X.L));
+  for (const std::vector<int32_t>& values : X.alleleValues) {
+    mix(values.size());
+    for (int32_t value : values) mix(static_cast<uint64_t>(static_cast<int64_t>(value)));
+  }
+  for (int32_t n = 0; n < X.N; ++n) {
+    for (int32_t a = 0; a < X.A; ++a) {
+      uint64_t codes = 0;
+      for (int32_t l = 0; l < X.L; ++l) {
+        codes = codes * 0x9e3779b97f4a7c15ULL + GenotypeCode(X, n, a, l) + 1;
+      }
+      mix(codes);
+    }
+  }
+  return h;
+}

@@ -113,3 +113,8 @@ void InitGenotypeTable(GenotypeTable& X, int32_t N, int32_t A, int32_t L);
 // The rows of the given individuals of X (in that order) as a table of their own, with X's
 // loci, alleles and layout.
 GenotypeTable SelectIndividuals(const GenotypeTable& X, const std::vector<int32_t>& individuals);
+
+// A checksum of X's content (64-bit FNV-1a over the shape, the allele values and every code, n
+// outer, then a, then l): the same for the same table however it was read, another for
+// another (individuals' rows permuted, say).
+uint64_t GenotypeTableChecksum(const GenotypeTable& X);

@@ -2,7 +2,8 @@
 # Installs the Debian packages emclade needs (apt-get; root or sudo).
 #   bash scripts/install-deps.sh          what building needs
 #   bash scripts/install-deps.sh --test   and the peer tools the tests run (plink, bcftools,
-#                                         chromium for the report, snakemake for the workflow, ...)
+#                                         chromium for the report, snakemake for the workflow,
+#                                         slurm-wlm and munge for the scheduler test, ...)
 #   bash scripts/install-deps.sh --bench  and what the benchmark scripts compare against
 # Idempotent: does nothing (and prints nothing) when every package is already present.
 set -euo pipefail
@@ -18,7 +19,7 @@ packages=(
 )
 for group in "$@"; do
   case $group in
-    --test) packages+=(plink1.9 plink2 bcftools tabix chromium snakemake) ;;
+    --test) packages+=(plink1.9 plink2 bcftools tabix chromium snakemake slurm-wlm munge) ;;
     --bench) packages+=(plink1.9 plink2 bcftools tabix r-cran-adegenet hyperfine time) ;;
     *) echo "install-deps.sh: unknown group $group (use --test or --bench)" >&2; exit 2 ;;
   esac

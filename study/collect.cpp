@@ -10,11 +10,14 @@
 #include "data/text_lines.h"
 #include "study/alignment.h"
 #include "study/progress.h"
+#include "study/record_text.h"
+#include "study/run_check.h"
 #include "study/run_folder.h"
 #include "study/run_schedule.h"
 #include "study/run_selection.h"
 #include "study/study_file.h"
 #include "study/study_files.h"
+#include "study/study_folder.h"
 
 namespace {
 
@@ -132,9 +135,33 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
     const auto best = bestOfK.find(runs[i].K);
     if (best == bestOfK.end() || Outranks(runs[i], runs[best->second])) bestOfK[runs[i].K] = i;
   }
+  // The table the runs were made on, to recompute every run's log-likelihood.
+  StudyData read;
+  if (settings.data == nullptr) {
+    std::error_code missing;
+    if (!std::filesystem::exists(study.settings.inputPath, missing)) {
+      FailRun("emclade-sweep: " + study.settings.inputPath +
+              ": no such file: collect reads the input the runs were made on (named in " +
+              studyPath + ") to check them: run it in the folder the jobs ran in");
+    }
+    read = ReadStudyInput(study.settings.inputPath, study.settings.reader);
+  }
+  const GenotypeTable& X = settings.data != nullptr ? settings.data->X : read.X;
+  if (GenotypeTableChecksum(X) != study.tableChecksum) {
+    FailRun("emclade-sweep: " + study.settings.inputPath +
+            ": not the table the runs were made on (its checksum differs from " + studyPath +
+            "'s): the input changed since");
+  }
   for (size_t i = 0; i < runs.size(); ++i) {
     const std::string folder = runsDir + "/" + foundIn[{runs[i].K, runs[i].replicate}];
-    ReadRunEstimates(folder, study, bestOfK[runs[i].K] == i, runs[i]);
+    ReadRunEstimates(folder, study, true, runs[i]);
+    const double computed = MixtureLogLikelihood(X, runs[i]);
+    if (!SameLogLikelihood(runs[i].loglik, computed)) {
+      FailRun("emclade-sweep: " + folder + "/run.tsv: line 2: the log-likelihood " +
+              ExactReal(runs[i].loglik) + " is not that of the run's estimates on the input, " +
+              ExactReal(computed) + " (damaged)");
+    }
+    if (bestOfK[runs[i].K] != i) Vector3D<double>().swap(runs[i].P);  // the best's are kept
   }
   study.runs = std::move(runs);
   SummariseStudy(study);
@@ -143,9 +170,31 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
 
 int RunCollectCommand(const CollectSettings& settings, StudyFileWriter writeMore) {
   const auto began = std::chrono::steady_clock::now();
+  // A DIR that is a symbolic link: the folder it names is replaced, the link kept.
+  std::error_code linked;
+  const std::filesystem::path real = std::filesystem::canonical(settings.dir, linked);
+  const std::string out = StudyFolderPath(linked ? settings.dir : real.string());
+  RemoveLeftoverFolders(out);
   const StudyRecord study = CollectStudy(settings);
-  WriteStudyFiles(study, settings.dir);
-  if (writeMore != nullptr) writeMore(study, settings.dir);
+  // The study's files into a new folder beside DIR, its runs linked in; then in place whole.
+  const std::string ready = TemporaryFolderOf(out);
+  std::error_code error;
+  std::filesystem::remove_all(ready, error);
+  ArmFolderCleanup(ready, true);
+  LinkTree(out + "/runs", ready + "/runs");
+  WriteStudyFiles(study, ready);
+  if (writeMore != nullptr) writeMore(study, ready);
+  SyncFolder(ready);
+  DisarmFolderCleanup();
+  const std::string old = PutFolderInPlace(ready, out, true);
+  if (!old.empty()) {
+    // Runs that jobs put into the old folder while collect ran are kept.
+    for (const auto& entry : std::filesystem::directory_iterator(old + "/runs", error)) {
+      const std::filesystem::path into = out + "/runs/" + entry.path().filename().string();
+      if (!std::filesystem::exists(into, error)) std::filesystem::rename(entry.path(), into, error);
+    }
+    std::filesystem::remove_all(old, error);
+  }
   const SweepSettings& s = study.settings;
   std::cout << "emclade-sweep: " << study.runs.size() << " runs (K "
             << DescribeClusterCounts(s.clusterCounts) << ", " << s.replicates

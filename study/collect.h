@@ -11,13 +11,18 @@ struct CollectSettings {
   std::string dir;            // the sweep's folder: dir/runs/ holds the study file and the runs
   bool allowMissing = false;  // collect what is there; the files say which runs are missing
   bool quiet = false;
+  // The table the runs were made on, when the caller holds it; else collect reads the input
+  // that the study file names (as the jobs named it: collect runs where they ran).
+  const StudyData* data = nullptr;
 };
 
 // Reads dir/runs/study.txt and every run folder under dir/runs/ (folders whose names begin
 // with "." are jobs' unfinished work and are passed over): a run of another study, of no K or
 // replicate of this sweep, or found twice ends the run with one line naming the folders; so do
-// missing runs, unless allowMissing (then study.missingRuns names them). Only the best
-// replicate's frequencies of every K are read.
+// missing runs, unless allowMissing (then study.missingRuns names them), an input whose table
+// is not the one the runs were made on, and a run whose recorded log-likelihood is not that of
+// its estimates on it (MixtureLogLikelihood). Only the best replicate's frequencies of every K
+// are kept.
 StudyRecord CollectStudy(const CollectSettings& settings);
 
 // The whole command: CollectStudy, the files of the sweep into settings.dir (then those of

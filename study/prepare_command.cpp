@@ -5,8 +5,12 @@
 
 #include "data/prepared_study.h"
 #include "data/study_input.h"
+#include "study/study_folder.h"
 
 int RunPrepareCommand(const PrepareSettings& settings) {
+  // Before the input is read: the prepared file must not take the place of its own input.
+  RefuseWritingOverInputs({settings.inputPath, settings.reader.populationsFile}, settings.outPath,
+                          "--out");
   const StudyData data = ReadStudyInput(settings.inputPath, settings.reader);
   if (!settings.quiet) {
     std::cerr << "emclade-sweep: " << settings.inputPath << ": " << data.detected << std::endl;

@@ -1,6 +1,7 @@
 #include "study/run_folder.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -33,6 +34,24 @@ void ReadRow(RecordLines& in, size_t count, double* values, const char* what) {
   if (!ParseRealRow(line, count, values)) {
     in.Fail(std::string("expected ") + what + ": " + std::to_string(count) +
             " reals apart by single spaces, found " + QuoteToken(line));
+  }
+}
+
+// Probabilities: every value finite and in [0, 1], the row summing to 1 (the estimates are
+// written exactly, so within the rounding of their sums).
+void CheckProbabilities(const RecordLines& in, const double* values, size_t count,
+                        const char* what) {
+  double sum = 0.0;
+  for (size_t i = 0; i < count; ++i) {
+    if (!(values[i] >= 0.0 && values[i] <= 1.0)) {
+      in.Fail(std::string("expected ") + what + " in [0, 1], found " + ExactReal(values[i]) +
+              " (damaged)");
+    }
+    sum += values[i];
+  }
+  if (count > 0 && std::fabs(sum - 1.0) > 1e-9) {
+    in.Fail(std::string("expected ") + what + " summing to 1, found a sum of " + ExactReal(sum) +
+            " (damaged)");
   }
 }
 
@@ -110,12 +129,16 @@ void ReadRunRow(const std::string& folder, RunRecord& run, std::string& stamp) {
   if (f[5] != "yes" && f[5] != "no") in.Fail("expected yes or no, found " + QuoteToken(f[5]));
   run.converged = f[5] == "yes";
   run.loglik = in.Real(f[6], "the log-likelihood");
+  if (std::isnan(run.loglik) || run.loglik > 0.0) {
+    in.Fail("expected a log-likelihood of 0 or below, found " + std::string(f[6]) + " (damaged)");
+  }
   run.seconds = in.Real(f[7], "the seconds");
   stamp = std::string(f[8]);
   run.proportions.assign(run.K, 0.0);
   if (!ParseRealRow(f[9], run.proportions.size(), run.proportions.data())) {
     in.Fail("expected " + std::to_string(run.K) + " mixing proportions, found " + QuoteToken(f[9]));
   }
+  CheckProbabilities(in, run.proportions.data(), run.proportions.size(), "mixing proportions");
   ExpectEnd(in);
 }
 
@@ -123,15 +146,28 @@ void ReadRunEstimates(const std::string& folder, const StudyRecord& study, bool 
                       RunRecord& run) {
   RecordLines history(folder + "/history.txt");
   run.history.assign(run.iterations, 0.0);
-  for (double& loglik : run.history)
+  for (double& loglik : run.history) {
     ReadRow(history, 1, &loglik, "the log-likelihood of an iteration");
+    if (std::isnan(loglik) || loglik > 0.0) {
+      history.Fail("expected a log-likelihood of 0 or below, found " + ExactReal(loglik) +
+                   " (damaged)");
+    }
+  }
   ExpectEnd(history);
+  // run.tsv records the last iteration's log-likelihood.
+  const double last = run.history.empty() ? 0.0 : run.history.back();
+  if (last != run.loglik) {
+    FailRun("emclade-sweep: " + folder + "/run.tsv: line 2: the log-likelihood " +
+            ExactReal(run.loglik) + " is not the last of history.txt, " + ExactReal(last) +
+            " (damaged)");
+  }
 
   RecordLines memberships(folder + "/Q.txt");
   run.Q.clear();
   InitVctr2D(run.Q, study.N, run.K, 0.0);
   for (std::vector<double>& row : run.Q) {
     ReadRow(memberships, row.size(), row.data(), "the memberships of an individual");
+    CheckProbabilities(memberships, row.data(), row.size(), "memberships");
   }
   ExpectEnd(memberships);
 
@@ -142,6 +178,7 @@ void ReadRunEstimates(const std::string& folder, const StudyRecord& study, bool 
   for (Vector2D<double>& cluster : run.P) {
     for (std::vector<double>& locus : cluster) {
       ReadRow(frequencies, locus.size(), locus.data(), "the allele frequencies of a locus");
+      CheckProbabilities(frequencies, locus.data(), locus.size(), "allele frequencies");
     }
   }
   ExpectEnd(frequencies);

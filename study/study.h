@@ -34,7 +34,9 @@ struct SweepSettings {
   int32_t maxIterations = 10000;
   double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
   std::string outDir;
-  bool quiet = false;  // no progress lines
+  bool force = false;   // replace an outDir that holds files, whole (study/study_folder.h)
+  bool resume = false;  // keep the finished runs of an interrupted sweep (study/whole_sweep.h)
+  bool quiet = false;   // no progress lines
   // Bytes the Ward start's dissimilarities may take (0: half of this computer's memory); not
   // an option of the command line: a seam for tests of the subsample rule.
   double wardMemoryBytes = 0.0;
@@ -99,6 +101,7 @@ struct StudyRecord {
   std::vector<std::string> names, populations, locusNames;
   std::vector<double> missingShare;  // per individual: missing copies / (A L)
   std::string format, detected;
+  uint64_t tableChecksum = 0;  // GenotypeTableChecksum of the coded table
 
   std::vector<RunRecord> runs;      // K ascending, then replicate ascending
   std::vector<RunId> missingRuns;   // runs of the sweep not collected (collect --allow-missing)

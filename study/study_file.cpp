@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -65,6 +66,10 @@ std::string StudyFileText(const StudyRecord& study) {
   AddLine(text, "detected", {EscapeField(study.detected)});
   AddLine(text, "shape",
           {std::to_string(study.N), std::to_string(study.A), std::to_string(study.L)});
+  char checksum[17];
+  std::snprintf(checksum, sizeof(checksum), "%016llx",
+                static_cast<unsigned long long>(study.tableChecksum));
+  AddLine(text, "table", {checksum});
   const bool populations = !study.populations.empty();
   AddLine(text, "populations", {populations ? "1" : "0"});
   for (int32_t n = 0; n < study.N; ++n) {
@@ -82,9 +87,16 @@ std::string StudyFileText(const StudyRecord& study) {
   return text;
 }
 
+std::string WithoutInputLine(const std::string& text) {
+  const size_t at = text.find("\ninput\t");
+  if (at == std::string::npos) return text;
+  const size_t end = text.find('\n', at + 1);
+  return text.substr(0, at) + (end == std::string::npos ? std::string() : text.substr(end));
+}
+
 std::string StudyStamp(const std::string& text) {
   uint64_t h = 0xcbf29ce484222325ULL;
-  for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
+  for (unsigned char c : WithoutInputLine(text)) h = (h ^ c) * 0x100000001b3ULL;
   char stamp[17];
   std::snprintf(stamp, sizeof(stamp), "%016llx", static_cast<unsigned long long>(h));
   return stamp;
@@ -109,7 +121,9 @@ void WriteStudyFileOnce(const std::string& path, const std::string& text) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (std::filesystem::exists(path)) {
       const std::string there = ReadWholeFile(path);
-      if (there == text) return;
+      // The same input by another name (in/x, ./in/x, /abs/in/x) is the same study: the
+      // checksum of its table decides.
+      if (WithoutInputLine(there) == WithoutInputLine(text)) return;
       // Name the first line that differs.
       TextLines ours(text), theirs(there);
       std::string_view a, b;
@@ -196,6 +210,14 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
   study.N = static_cast<int32_t>(in.Whole(shape[0], 1, INT32_MAX, "N"));
   study.A = static_cast<int32_t>(in.Whole(shape[1], 1, 64, "A"));
   study.L = static_cast<int32_t>(in.Whole(shape[2], 0, INT32_MAX, "L"));
+  const std::string_view checksum = in.Expect("table", 1)[0];
+  char* end = nullptr;
+  const std::string digits(checksum);
+  study.tableChecksum = std::strtoull(digits.c_str(), &end, 16);
+  if (digits.size() != 16 || *end != '\0') {
+    in.Fail("expected the checksum of the table (16 hexadecimal digits), found " +
+            QuoteToken(checksum));
+  }
   const bool populations = in.Whole(in.Expect("populations", 1)[0], 0, 1, "0 or 1") == 1;
   study.names.clear();
   study.populations.clear();

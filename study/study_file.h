@@ -11,7 +11,8 @@
 //                       <one row per individual> <populations file>   (-1: left to the reader)
 //   k <K>...            replicates, seed, start, max-iterations, tolerance
 //   plot-k <K>...       plot-format, population-order-file, population-order <name>...
-//   format, detected    shape <N> <A> <L>   populations <0|1>
+//   format, detected    shape <N> <A> <L>   table <checksum: GenotypeTableChecksum, 16 hex>
+//   populations <0|1>
 //   individual <name> <missing share> [<population>]     N lines, in input order
 //   locus <name> <allele value>...                        L lines, values ascending
 //   end
@@ -22,16 +23,17 @@
 
 #include "study/study.h"
 
-constexpr int32_t kStudyFileVersion = 1;
+constexpr int32_t kStudyFileVersion = 2;
 
 // The text of study's settings and input (its runs are not part of it).
 std::string StudyFileText(const StudyRecord& study);
 
 // A stamp of the text (64-bit FNV-1a, 16 hexadecimal digits) that every run folder records,
-// so that collect takes no run made for another study.
+// so that collect takes no run made for another study. The input line is left out: the
+// table's checksum says whether two inputs are the same, whatever the path that named them.
 std::string StudyStamp(const std::string& text);
 
-// Writes text to path unless path already holds it: a new file goes in whole or not at all
+// Writes text to path unless path already holds it (the input line aside): a new file goes in whole or not at all
 // (written beside it under a name of this job, then linked into place), so that jobs writing
 // at once leave one complete file. A file with other bytes ends the run with one line naming
 // the first line that differs (another study's runs are in that folder).

@@ -12,6 +12,7 @@
 #include "data/messages.h"
 #include "study/alignment.h"
 #include "study/run_seeds.h"
+#include "study/study_folder.h"
 
 namespace {
 
@@ -223,6 +224,7 @@ void WriteWholeFile(const std::string& path, const std::string& text) {
   out.close();
   if (!out)
     FailRun("emclade-sweep: " + path + ": cannot write the file (" + std::strerror(errno) + ")");
+  CountWrittenFile();
 }
 
 void MakeFolder(const std::string& path) {

@@ -17,6 +17,7 @@
 #include "study/run_selection.h"
 #include "study/study_file.h"
 #include "study/study_files.h"
+#include "study/whole_sweep.h"
 
 namespace {
 
@@ -84,6 +85,7 @@ StudyRecord DescribeStudy(const SweepSettings& settings, const StudyData& data) 
   study.format = data.format;
   study.detected = data.detected;
   study.missingShare = MissingShares(X);
+  study.tableChecksum = GenotypeTableChecksum(X);
   return study;
 }
 
@@ -164,17 +166,10 @@ std::vector<RunRecord> RunStudyPart(const SweepSettings& settings, const StudyDa
 
 int RunSweepCommand(const SweepSettings& settings, StudyFileWriter writeMore) {
   const auto began = std::chrono::steady_clock::now();
+  RefuseOutputOverInput(settings, MakesPartOfSweep(settings));
   const StudyData data = ReadStudyInput(settings.inputPath, settings.reader);
   if (!settings.quiet) {
     std::cerr << "emclade-sweep: " << settings.inputPath << ": " << data.detected << std::endl;
-  }
-  // The folder before the work, so that a folder that cannot be made costs no runs.
-  std::error_code error;
-  std::filesystem::create_directories(settings.outDir, error);
-  if (error || !std::filesystem::is_directory(settings.outDir) ||
-      access(settings.outDir.c_str(), W_OK | X_OK) != 0) {
-    FailRun("emclade-sweep: " + settings.outDir + ": cannot write to this folder" +
-            (error ? " (" + error.message() + ")" : std::string()));
   }
   SweepSettings asked = settings;
   if (!asked.populationOrderFile.empty()) {
@@ -189,6 +184,8 @@ int RunSweepCommand(const SweepSettings& settings, StudyFileWriter writeMore) {
   }
   const bool terminal = isatty(STDERR_FILENO) == 1;
   if (MakesPartOfSweep(asked)) {
+    // The folder before the work, so that a folder that cannot be made costs no runs.
+    PrepareFolderOfPart(asked);
     const std::vector<RunRecord> made = RunStudyPart(asked, data, nullptr, terminal);
     const int64_t all = static_cast<int64_t>(asked.clusterCounts.size()) * asked.replicates;
     std::cout << "emclade-sweep: " << made.size() << " of " << all << " runs (K "
@@ -200,9 +197,13 @@ int RunSweepCommand(const SweepSettings& settings, StudyFileWriter writeMore) {
               << std::endl;
     return 0;
   }
-  const StudyRecord study = RunStudy(asked, data, nullptr, terminal);
-  WriteStudyFiles(study, asked.outDir);
-  if (writeMore != nullptr) writeMore(study, asked.outDir);
+  bool alreadyWhole = false;
+  const StudyRecord study = RunWholeSweep(asked, data, terminal, writeMore, alreadyWhole);
+  if (alreadyWhole) {
+    std::cout << "emclade-sweep: " << settings.outDir
+              << "/ holds this sweep, whole: nothing to resume" << std::endl;
+    return 0;
+  }
   std::cout << "emclade-sweep: " << study.runs.size() << " runs (K "
             << DescribeClusterCounts(asked.clusterCounts) << ", " << settings.replicates
             << " replicates) in " << FormatDuration(SecondsSince(began))

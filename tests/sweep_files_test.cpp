@@ -173,7 +173,7 @@ TEST(SweepProgram, HelpVersionAndErrors) {
       {{dir + "/missing.txt"}, "missing.txt"},
       {{dir + "/x.txt", "--k", "2-4", "--out", dir + "/o"},
        "--k asks for K = 4 but the file holds 3"},
-      {{dir + "/x.txt", "--k", "2", "--out", dir + "/file"}, "cannot write to this folder"},
+      {{dir + "/x.txt", "--k", "2", "--out", dir + "/file"}, "--out names a file, not a folder"},
   };
   for (const Case& c : cases) {
     const ProgramResult r = RunProgram(c.args, dir, 30.0, kSweep);

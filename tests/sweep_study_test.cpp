@@ -38,8 +38,9 @@ std::string BlankElements(std::string text, const std::string& open) {
 std::vector<std::pair<std::string, std::string>> StudyFiles(const std::string& dir) {
   std::vector<std::pair<std::string, std::string>> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
-    if (!entry.is_regular_file()) continue;
     const std::string name = std::filesystem::relative(entry.path(), dir).string();
+    // runs/ holds every run's own record, its seconds among them.
+    if (!entry.is_regular_file() || name.rfind("runs/", 0) == 0) continue;
     std::string text = ReadFile(entry.path().string());
     if (name == "runs.tsv") {
       std::string blanked;
