@@ -69,7 +69,8 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
       RunRecord result;
       try {
         result = RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
-                             settings.maxIterations, settings.tolerance, A, J, plan.engineThreads);
+                             settings.maxIterations, settings.tolerance, A, J, plan.engineThreads,
+                             SweepRunEmSettings(settings, context.observedCopies));
       } catch (const std::bad_alloc&) {
         FailRun("emclade-sweep: out of memory in run K " + std::to_string(planned.K) +
                 ", replicate " + std::to_string(planned.replicate));
