@@ -145,7 +145,8 @@ AcceleratedRun RunSquarem(const EmMap& map, std::vector<double>& theta,
   const double threshold = StoppingThreshold(settings);
   const bool secondStep = settings.guardWithSecondStep;
   const size_t size = theta.size();
-  std::vector<double> x = theta, fx(size), f2(size), f3(size), extrapolated(size), fe(size);
+  std::vector<double> x = theta, fx(size), f2(size), f3(secondStep ? size : 0), extrapolated(size),
+                      fe(size);
   double ll0 = 0.0;
   if (!stepper.Step(x, fx, ll0)) {
     run.loglik = 0.0;

@@ -16,10 +16,10 @@ std::string EmDescription(const SweepSettings& settings, const std::string& tole
       em.acceleration == Acceleration::kNone
           ? "After the annealing, plain EM (--acceleration none): iterations are EM iterations. "
           : "After the annealing, accelerated EM (--acceleration squarem: SQUAREM, each cycle "
-            "two EM steps extrapolated along their path, kept only when the log-likelihood is "
-            "no lower than after the two plain steps): iterations count the EM steps, and the "
-            "convergence plot shows the log-likelihood of every one, extrapolated points "
-            "included. ";
+            "two EM steps extrapolated along their path, the extrapolated point kept only when "
+            "its log-likelihood is no lower than after the first plain step): iterations count "
+            "the EM steps, and the convergence plot shows the log-likelihood of every one, "
+            "extrapolated points included. ";
   text += "A run converged when an EM step raised the log-likelihood by less than " + tolerance;
   text += em.rule == StoppingRule::kPerCopy ? " per observed allele copy (--stop per-copy)." : ".";
   return text;
