@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
-MixtureEmMap::MixtureEmMap(EmWorkspace& w, Vector2D<double>& Q, Vector2D<double>& LogRatioMatrix)
-    : w_(w), Q_(Q), ratios_(LogRatioMatrix) {
+MixtureEmMap::MixtureEmMap(EmWorkspace& w, Vector2D<double>& Q, Vector2D<double>& LogRatioMatrix,
+                           std::vector<double>& pi, Vector3D<double>& P)
+    : w_(w), Q_(Q), ratios_(LogRatioMatrix), pi_(pi), P_(P) {
   size_ = w.K;
   for (int32_t l = 0; l < w.L; ++l) size_ += static_cast<int64_t>(w.K) * w.J[l];
-  pi_.assign(w.K, 0.0);
-  InitVctr3D(P_, w.K, w.L, w.J, 0.0);
 }
 
 EmMap MixtureEmMap::Map() {
@@ -71,22 +70,21 @@ void MixtureEmMap::Project(void* model, double* theta, double epsilon) {
   }
 }
 
-double MixtureEmMap::Finish(const std::vector<double>& theta, std::vector<double>& pi,
-                            Vector3D<double>& P) {
-  Unpack(theta.data(), pi, P);
+double MixtureEmMap::Finish(const std::vector<double>& theta) {
+  Unpack(theta.data(), pi_, P_);
   if (theta == lastFrom_) return lastLoglik_;
-  return EmEStep(w_, pi, P, Q_, ratios_);
+  return EmEStep(w_, pi_, P_, Q_, ratios_);
 }
 
 AcceleratedRun RunMixtureAcceleratedEm(EmWorkspace& w, const AcceleratorSettings& settings,
                                        std::vector<double>& pi, Vector3D<double>& P,
                                        Vector2D<double>& Q, Vector2D<double>& LogRatioMatrix) {
-  MixtureEmMap map(w, Q, LogRatioMatrix);
+  MixtureEmMap map(w, Q, LogRatioMatrix, pi, P);
   EmMStep(w, Q, pi, P);
   std::vector<double> theta(map.Size());
   map.Pack(pi, P, theta.data());
   AcceleratedRun run = RunAcceleratedEm(map.Map(), theta, settings);
-  const double loglik = map.Finish(theta, pi, P);
+  const double loglik = map.Finish(theta);
   if (run.steps > 0) run.loglik = loglik;
   return run;
 }

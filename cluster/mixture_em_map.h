@@ -15,8 +15,10 @@
 class MixtureEmMap {
  public:
   // w: prepared for the table and K (PrepareEmWorkspace); Q (N x K) receives the memberships
-  // of every point a step starts from; LogRatioMatrix (K x K) as EmIteration's.
-  MixtureEmMap(EmWorkspace& w, Vector2D<double>& Q, Vector2D<double>& LogRatioMatrix);
+  // of every point a step starts from; LogRatioMatrix (K x K) as EmIteration's; pi (K) and P
+  // (K x L x J[l]) hold the estimates of each step under way (so no other copy is made).
+  MixtureEmMap(EmWorkspace& w, Vector2D<double>& Q, Vector2D<double>& LogRatioMatrix,
+               std::vector<double>& pi, Vector3D<double>& P);
 
   EmMap Map();
   int64_t Size() const { return size_; }
@@ -26,7 +28,7 @@ class MixtureEmMap {
   // pi and P from theta, and Q its memberships; returns the log-likelihood of theta. No work
   // but the unpacking when theta is the point the last step started from (Q holds its
   // memberships already), else one E-step.
-  double Finish(const std::vector<double>& theta, std::vector<double>& pi, Vector3D<double>& P);
+  double Finish(const std::vector<double>& theta);
 
  private:
   static double Step(void* model, const double* from, double* to);
@@ -36,8 +38,8 @@ class MixtureEmMap {
   Vector2D<double>& Q_;
   Vector2D<double>& ratios_;
   int64_t size_ = 0;
-  std::vector<double> pi_;  // the estimates of the step under way
-  Vector3D<double> P_;
+  std::vector<double>& pi_;  // the estimates of the step under way
+  Vector3D<double>& P_;
   std::vector<double> lastFrom_;  // the point the last step started from
   double lastLoglik_ = 0.0;
 };
