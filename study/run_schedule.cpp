@@ -70,6 +70,7 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
       try {
         result = RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
                              settings.maxIterations, settings.tolerance, A, J, plan.engineThreads,
+                             SweepRunEmSettings(settings, context.observedCopies),
                              settings.search == "split-merge");
       } catch (const std::bad_alloc&) {
         FailRun("emclade-sweep: out of memory in run K " + std::to_string(planned.K) +

@@ -33,6 +33,10 @@ struct SweepSettings {
   std::string search = "none";  // after a run converges: "none" or "split-merge"
   int32_t maxIterations = 10000;
   double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
+  // The EM after the annealing (study/accelerated_run.h): "squarem" or "none" (plain EM);
+  // the stopping rule, "absolute" or "per-copy" (tolerance per observed allele copy).
+  std::string acceleration = "squarem";
+  std::string stop = "absolute";
   std::string outDir;
   bool force = false;   // replace an outDir that holds files, whole (study/study_folder.h)
   bool resume = false;  // keep the finished runs of an interrupted sweep (study/whole_sweep.h)

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cluster/accelerated_em.h"
 #include "data/input_messages.h"
 #include "data/messages.h"
 #include "data/text_lines.h"
@@ -56,6 +57,8 @@ std::string StudyFileText(const StudyRecord& study) {
   AddLine(text, "max-iterations", {std::to_string(s.maxIterations)});
   AddLine(text, "tolerance", {ExactReal(s.tolerance)});
   AddLine(text, "search", {EscapeField(s.search)});
+  AddLine(text, "acceleration", {EscapeField(s.acceleration)});
+  AddLine(text, "stop", {EscapeField(s.stop)});
   AddLine(text, "plot-k", Numbers(s.plotClusterCounts));
   AddLine(text, "plot-format", {EscapeField(s.plotFormat)});
   AddLine(text, "population-order-file", {EscapeField(s.populationOrderFile)});
@@ -196,6 +199,16 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
   s.search = in.Text(in.Expect("search", 1)[0]);
   if (s.search != "none" && s.search != "split-merge") {
     in.Fail("expected the search none or split-merge, found " + QuoteToken(s.search));
+  }
+  s.acceleration = in.Text(in.Expect("acceleration", 1)[0]);
+  Acceleration acceleration;
+  if (!ParseAcceleration(s.acceleration, acceleration)) {
+    in.Fail("expected an acceleration (squarem or none), found " + QuoteToken(s.acceleration));
+  }
+  s.stop = in.Text(in.Expect("stop", 1)[0]);
+  StoppingRule rule;
+  if (!ParseStoppingRule(s.stop, rule)) {
+    in.Fail("expected a stopping rule (absolute or per-copy), found " + QuoteToken(s.stop));
   }
   s.plotClusterCounts = ReadNumbers(in, in.Expect("plot-k", -1), 1, 100000, "a K");
   s.plotFormat = in.Text(in.Expect("plot-format", 1)[0]);

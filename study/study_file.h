@@ -9,7 +9,7 @@
 //   emclade-sweep study <version>
 //   input <path>        reader <header rows> <label columns> <population column> <ploidy>
 //                       <one row per individual> <populations file>   (-1: left to the reader)
-//   k <K>...            replicates, seed, start, max-iterations, tolerance
+//   k <K>...            replicates, seed, start, max-iterations, tolerance, acceleration, stop
 //   plot-k <K>...       plot-format, population-order-file, population-order <name>...
 //   format, detected    shape <N> <A> <L>   table <checksum: GenotypeTableChecksum, 16 hex>
 //   populations <0|1>
@@ -23,7 +23,7 @@
 
 #include "study/study.h"
 
-constexpr int32_t kStudyFileVersion = 2;
+constexpr int32_t kStudyFileVersion = 3;  // 2: the table checksum; 3: search, acceleration, stop
 
 // The text of study's settings and input (its runs are not part of it).
 std::string StudyFileText(const StudyRecord& study);

@@ -70,12 +70,14 @@ std::string SummaryTable(const StudyRecord& study) {
 }
 
 std::string RunsTable(const StudyRecord& study) {
-  std::string text = "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\n";
+  std::string text =
+      "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\n";
   for (const RunRecord& run : study.runs) {
     text += std::to_string(run.K) + '\t' + std::to_string(run.replicate) + '\t' +
             std::to_string(run.seed) + '\t' + run.start + '\t' + std::to_string(run.iterations) +
             '\t' + (run.converged ? "yes" : "no") + '\t' + FormatReal(run.loglik, 6) + '\t' +
-            FormatReal(run.seconds, 3) + '\t' + std::to_string(run.mode) + '\n';
+            FormatReal(run.seconds, 3) + '\t' + std::to_string(run.mode) + '\t' +
+            study.settings.acceleration + '\n';
   }
   return text;
 }

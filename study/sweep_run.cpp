@@ -10,26 +10,35 @@
 
 namespace {
 
-// EM from the memberships Q (the first iteration's M-step reads them): the first `annealing`
-// iterations variant 'a', plain after, until an iteration t > annealing rises by less than
-// tolerance over the one before or maxIterations have run. Every iteration's log-likelihood
-// is appended to history; returns whether the tolerance stopped it. The one EM loop of a run:
-// the split-and-merge search converges its candidates through it too.
-bool ConvergeEm(EmWorkspace& w, int32_t annealing, int32_t maxIterations, double tolerance,
-                RandomGenerator& rng, std::vector<double>& proportions, Vector3D<double>& P,
-                Vector2D<double>& Q, Vector2D<double>& ratios, std::vector<double>& history) {
+// EM from the memberships run.Q (the first iteration's M-step reads them): the first
+// `annealing` iterations variant 'a', then plain EM until an iteration t > annealing rises by
+// less than the stopping threshold over the one before, or maxIterations EM steps have run.
+// With an acceleration, only the annealed iterations are plain and the accelerated EM takes
+// the steps left. Appends every step's log-likelihood to run.history and leaves run.proportions,
+// run.P, run.Q, run.loglik and run.converged. The one EM loop of a run: the split-and-merge
+// search converges its candidates through it too.
+void ConvergeEm(EmWorkspace& w, const RunEmSettings& em, int32_t annealing, int32_t maxIterations,
+                double tolerance, RandomGenerator& rng, Vector2D<double>& ratios, RunRecord& run) {
   const char variant = annealing > 0 ? 'a' : 'c';
   double annealingExponent = std::pow(1.2, -annealing);  // plain EM never reads it
-  const size_t first = history.size();
-  for (int32_t t = 0; t < maxIterations; ++t) {
-    const double loglik =
-        EmIteration(t, variant, annealing, rng, w, proportions, P, Q, ratios, annealingExponent);
-    history.push_back(loglik);
-    if (tolerance > 0.0 && t > annealing && loglik - history[first + t - 1] < tolerance) {
-      return true;
+  const bool accelerated = em.acceleration != Acceleration::kNone;
+  const double threshold = RunStoppingThreshold(em, tolerance);
+  const int32_t plainEnd = accelerated ? std::min(annealing, maxIterations) : maxIterations;
+  const size_t first = run.history.size();
+  run.converged = false;
+  for (int32_t t = 0; t < plainEnd; ++t) {
+    const double loglik = EmIteration(t, variant, annealing, rng, w, run.proportions, run.P, run.Q,
+                                      ratios, annealingExponent);
+    run.history.push_back(loglik);
+    if (tolerance > 0.0 && t > annealing && loglik - run.history[first + t - 1] < threshold) {
+      run.converged = true;
+      break;
     }
   }
-  return false;
+  run.loglik = run.history.size() > first ? run.history.back() : 0.0;
+  if (accelerated && maxIterations > plainEnd) {
+    RunAcceleratedSweepEm(w, em, maxIterations - plainEnd, tolerance, ratios, run);
+  }
 }
 
 }  // namespace
@@ -37,7 +46,7 @@ bool ConvergeEm(EmWorkspace& w, int32_t annealing, int32_t maxIterations, double
 RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int32_t K,
                       int32_t replicate, uint32_t seed, int32_t maxIterations, double tolerance,
                       int32_t A, const std::vector<int32_t>& J, int32_t engineThreads,
-                      bool splitMerge) {
+                      const RunEmSettings& em, bool splitMerge) {
   const auto began = std::chrono::steady_clock::now();
   const GenotypeTable& X = *context.X;
   const int32_t N = context.N, L = context.L;
@@ -61,34 +70,33 @@ RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int
   // the convergence test begins with the second plain iteration.
   const int32_t annealing = AnnealingIterations(start, K, replicate);
   run.history.reserve(maxIterations > 0 ? std::min(maxIterations, 1 << 16) : 0);
-  run.converged = ConvergeEm(w, annealing, maxIterations, tolerance, rng, run.proportions, run.P,
-                             run.Q, ratios, run.history);
+  ConvergeEm(w, em, annealing, maxIterations, tolerance, rng, ratios, run);
   if (splitMerge && K >= 3 && !run.history.empty()) {
     // Candidates converge into their own estimates; a kept one replaces the run's, its
-    // iterations following the run's in the history.
-    std::vector<double> proportions, history;
-    Vector3D<double> P = run.P;
-    bool converged = false;
-    SplitMergeEm em;
-    em.converge = [&](Vector2D<double>& Q) {
-      proportions.assign(K, 1.0 / K);
-      history.clear();
-      converged =
-          ConvergeEm(w, 0, maxIterations, tolerance, rng, proportions, P, Q, ratios, history);
-      return history.back();
+    // steps following the run's in the history.
+    RunRecord candidate;
+    candidate.P = run.P;
+    SplitMergeEm moves;
+    moves.converge = [&](Vector2D<double>& Q) {
+      candidate.Q.swap(Q);
+      candidate.proportions.assign(K, 1.0 / K);
+      candidate.history.clear();
+      ConvergeEm(w, em, 0, maxIterations, tolerance, rng, ratios, candidate);
+      candidate.Q.swap(Q);
+      return candidate.loglik;
     };
-    em.keep = [&]() {
-      run.proportions = proportions;
-      run.P = P;
-      run.converged = converged;
-      run.history.insert(run.history.end(), history.begin(), history.end());
+    moves.keep = [&]() {
+      run.proportions = candidate.proportions;
+      run.P = candidate.P;
+      run.converged = candidate.converged;
+      run.loglik = candidate.loglik;
+      run.history.insert(run.history.end(), candidate.history.begin(), candidate.history.end());
     };
-    double loglik = run.history.back();
-    SplitMergeSearch(context.counts, K, kSplitMergeTries, rng, engineThreads, em, run.Q, loglik);
+    double loglik = run.loglik;
+    SplitMergeSearch(context.counts, K, kSplitMergeTries, rng, engineThreads, moves, run.Q, loglik);
   }
   run.history.shrink_to_fit();
   run.iterations = static_cast<int32_t>(run.history.size());
-  run.loglik = run.history.empty() ? 0.0 : run.history.back();
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return run;
 }

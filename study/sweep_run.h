@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "study/accelerated_run.h"
 #include "study/starts.h"
 #include "study/study.h"
 
@@ -16,13 +17,18 @@
 // every iteration (annealing changes only the memberships the next iteration starts from).
 // engineThreads go to the EM workspace; the record does not depend on them. Every field of
 // the record but order, mode and similarityToBest is filled.
+//
+// With an acceleration (--acceleration; study/accelerated_run.h) the EM after the annealing
+// runs through RunMixtureAcceleratedEm instead: history then holds one entry per EM step,
+// iterations counts the steps, and Q is the E-step of the final (pi, P).
+//
 // splitMerge (--search split-merge; K >= 3, context.counts prepared): then the split-and-merge
 // search (SplitMergeSearch, at most kSplitMergeTries moves, each converged by the same EM from
 // its memberships, drawing its 2-means from the run's generator) may replace the estimates
-// with a better optimum; the kept moves' iterations follow in the history.
+// with a better optimum; the kept moves' steps follow in the history.
 RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int32_t K,
                       int32_t replicate, uint32_t seed, int32_t maxIterations, double tolerance,
                       int32_t A, const std::vector<int32_t>& J, int32_t engineThreads,
-                      bool splitMerge = false);
+                      const RunEmSettings& em = {}, bool splitMerge = false);
 
 constexpr int32_t kSplitMergeTries = 4;
