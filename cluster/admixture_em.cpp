@@ -43,29 +43,31 @@ int32_t Groups(int32_t N) {
   return (N + kLanes - 1) / kLanes;
 }
 
-// m = f 2^e exactly, f in [0.5, 1) (frexp), e added to E; lane by lane through frexp when a
-// lane is zero, subnormal or not finite.
-[[gnu::always_inline]] inline void SplitProduct(Lanes& m, Lanes& E) {
+// m = f 2^e exactly, f in [0.5, 1) (as frexp), e added to E, for every lane whose m is
+// normal; `odd` marks the lanes where it was not (zero, subnormal, not finite), whose m and E
+// are then meaningless and made again by ExactProducts.
+[[gnu::always_inline]] inline void SplitProduct(Lanes& m, Lanes& E, Bits& odd) {
   const Bits bits = reinterpret_cast<Bits>(m);
   const Bits field = (bits >> 52) & 0x7ff;
-  const Bits odd = (field == 0) | (field == 0x7ff);
-  if (odd[0] | odd[1] | odd[2] | odd[3]) {
-    for (int r = 0; r < kLanes; ++r) {
-      int e = 0;
-      m[r] = std::frexp(m[r], &e);
-      E[r] += e;
-    }
-    return;
-  }
+  odd |= (field == 0) | (field == 0x7ff);
   const Bits kept = (bits & ~(int64_t{0x7ff} << 52)) | (int64_t{1022} << 52);
   m = reinterpret_cast<Lanes>(kept);
   E += __builtin_convertvector(field - 1022, Lanes);
 }
 
+// h where the copy's code equals x, else 1.
+[[gnu::always_inline]] inline void MultiplyWhere(Lanes& m, const Codes& code, uint64_t x,
+                                                 const Lanes& h) {
+  const Bits eq = code == x;
+  const Bits ones = reinterpret_cast<Bits>(Lanes{1.0, 1.0, 1.0, 1.0});
+  m *= reinterpret_cast<Lanes>((reinterpret_cast<Bits>(h) & eq) | (ones & ~eq));
+}
+
 // One locus for one group: codes[a] holds each lane's code of copy a; p the locus's
 // frequencies (allele x, cluster k at x K + k); q the group's K proportions. kQ: the A sums
 // go to acc[k] and the product to m (split after the locus by the caller); else the B sums to
-// acc[x K + k].
+// acc[x K + k]. Lanes that do not carry x get w = 0 (their additions are of +0, their
+// factors 1).
 template <int KC, bool kQ>
 [[gnu::always_inline]] inline void AddLocus(int32_t Kr, int32_t A, int32_t Jl,
                                             const uint8_t* observed, const Codes* codes,
@@ -73,33 +75,53 @@ template <int KC, bool kQ>
                                             [[maybe_unused]] Lanes& m) {
   const int32_t K = KC > 0 ? KC : Kr;
   const Bits one = reinterpret_cast<Bits>(Lanes{1.0, 1.0, 1.0, 1.0});
-  for (int32_t x = 0; x < Jl; ++x, p += K) {
-    if (!observed[x]) continue;
-    Bits seen = codes[0] == static_cast<uint64_t>(x);
-    Lanes count = reinterpret_cast<Lanes>(seen & one);
+  auto countOf = [&](uint64_t x, Bits& seen, Lanes& count) {
+    seen = codes[0] == x;
+    count = reinterpret_cast<Lanes>(seen & one);
     for (int32_t a = 1; a < A; ++a) {
-      const Bits eq = codes[a] == static_cast<uint64_t>(x);
+      const Bits eq = codes[a] == x;
       seen |= eq;
       count += reinterpret_cast<Lanes>(eq & one);
     }
-    // No lane carries x: every addition below would be of +0 and every factor 1.
-    if (!(seen[0] | seen[1] | seen[2] | seen[3])) continue;
-    Lanes h = q[0] * p[0];
-    for (int32_t k = 1; k < K; ++k) h += q[k] * p[k];
-    const Lanes w = reinterpret_cast<Lanes>(reinterpret_cast<Bits>(count / h) & seen);
+  };
+  auto add = [&](int32_t x, const double* px, const Lanes& h, const Lanes& w) {
     if constexpr (kQ) {
-      for (int32_t k = 0; k < K; ++k) acc[k] += w * p[k];
-      const Lanes ones = {1.0, 1.0, 1.0, 1.0};
-      for (int32_t a = 0; a < A; ++a) {
-        // h where copy a carries x, else 1.
-        const Bits eq = codes[a] == static_cast<uint64_t>(x);
-        m *= reinterpret_cast<Lanes>((reinterpret_cast<Bits>(h) & eq) |
-                                     (reinterpret_cast<Bits>(ones) & ~eq));
-      }
+      for (int32_t k = 0; k < K; ++k) acc[k] += w * px[k];
+      for (int32_t a = 0; a < A; ++a) MultiplyWhere(m, codes[a], x, h);
     } else {
       Lanes* b = acc + static_cast<size_t>(x) * K;
       for (int32_t k = 0; k < K; ++k) b[k] += w * q[k];
     }
+  };
+  if (Jl == 2 && observed[0] && observed[1]) {
+    // Two alleles: one division for both weights.
+    Bits seen0, seen1;
+    Lanes count0, count1;
+    countOf(0, seen0, count0);
+    countOf(1, seen1, count1);
+    const double* p1 = p + K;
+    Lanes h0 = q[0] * p[0], h1 = q[0] * p1[0];
+    for (int32_t k = 1; k < K; ++k) {
+      h0 += q[k] * p[k];
+      h1 += q[k] * p1[k];
+    }
+    const Lanes r = 1.0 / (h0 * h1);
+    const Lanes w0 = reinterpret_cast<Lanes>(reinterpret_cast<Bits>(count0 * (h1 * r)) & seen0);
+    const Lanes w1 = reinterpret_cast<Lanes>(reinterpret_cast<Bits>(count1 * (h0 * r)) & seen1);
+    add(0, p, h0, w0);
+    add(1, p1, h1, w1);
+    return;
+  }
+  for (int32_t x = 0; x < Jl; ++x, p += K) {
+    if (!observed[x]) continue;
+    Bits seen;
+    Lanes count;
+    countOf(x, seen, count);
+    // No lane carries x: every addition would be of +0 and every factor 1.
+    if (!(seen[0] | seen[1] | seen[2] | seen[3])) continue;
+    Lanes h = q[0] * p[0];
+    for (int32_t k = 1; k < K; ++k) h += q[k] * p[k];
+    add(x, p, h, reinterpret_cast<Lanes>(reinterpret_cast<Bits>(count / h) & seen));
   }
 }
 
@@ -109,7 +131,7 @@ struct PassTask {
   int32_t group;              // the group of four individuals
   const Lanes* q;             // its K proportions
   Lanes* acc;                 // kQ: its K A sums; else the segment's B sums (from locus 0's slot)
-  Lanes* product;             // kQ: its m and E
+  Lanes* product;             // kQ: its m, E and the odd lanes' marks
   const double* frequencies;  // allele by allele, K each
 };
 
@@ -135,6 +157,7 @@ template <int KC, bool kQ>
   }
   Lanes product = kQ ? task.product[0] : Lanes{};
   Lanes exponent = kQ ? task.product[1] : Lanes{};
+  Bits odd = kQ ? reinterpret_cast<Bits>(task.product[2]) : Bits{};
   // Rows of the four individuals, copy a of lane r at rows[a * 4 + r] (none past N).
   constexpr int32_t kMaxA = 8;
   const uint64_t* rows[kMaxA * kLanes];
@@ -147,7 +170,7 @@ template <int KC, bool kQ>
     }
   }
   auto finishLocus = [&]() {
-    if constexpr (kQ) SplitProduct(product, exponent);
+    if constexpr (kQ) SplitProduct(product, exponent, odd);
   };
   const int32_t first = s.firstLocus;
   if (s.packed && A <= kMaxA) {
@@ -222,6 +245,7 @@ template <int KC, bool kQ>
     }
     task.product[0] = product;
     task.product[1] = exponent;
+    task.product[2] = reinterpret_cast<Lanes>(odd);
   }
 }
 
@@ -251,6 +275,39 @@ KernelFunction<kQ> KernelFor(bool wide, int32_t K) {
 #undef EMCLADE_ADMIXTURE_K
     default:
       return wide ? &Kernel<0, kQ>::Wide : &Kernel<0, kQ>::Plain;
+  }
+}
+
+// The products of group g's individuals made again one copy at a time with frexp, for when
+// one of them left the normal range on the way.
+void ExactProducts(const AdmixtureModel& m, const double* from, int32_t g, Lanes* product) {
+  const int32_t K = m.K;
+  const size_t alleles = m.alleleStart[m.L];
+  const double* P = from + static_cast<size_t>(m.N) * K;
+  std::vector<int32_t> count;
+  for (int32_t r = 0; r < kLanes && g * kLanes + r < m.N; ++r) {
+    const int32_t n = g * kLanes + r;
+    const double* q = from + static_cast<size_t>(n) * K;
+    double f = 1.0, E = 0.0;
+    for (int32_t l = 0; l < m.L; ++l) {
+      count.assign(m.J[l], 0);
+      for (int32_t a = 0; a < m.A; ++a) {
+        const uint32_t code = GenotypeCode(*m.X, n, a, l);
+        if (code < static_cast<uint32_t>(m.J[l])) ++count[code];
+      }
+      for (int32_t x = 0; x < m.J[l]; ++x) {
+        if (count[x] == 0 || !m.observed[m.alleleStart[l] + x]) continue;
+        const double* p = P + m.alleleStart[l] + x;
+        double h = q[0] * p[0];
+        for (int32_t k = 1; k < K; ++k) h += q[k] * p[k * alleles];
+        for (int32_t c = 0; c < count[x]; ++c) f *= h;
+      }
+      int e = 0;
+      f = std::frexp(f, &e);
+      E += e;
+    }
+    product[0][r] = f;
+    product[1][r] = E;
   }
 }
 
@@ -336,7 +393,7 @@ void PrepareAdmixtureModel(const GenotypeTable& X, int32_t K, int32_t threads, A
   m.frequencies.assign(alleles * K, 0.0);
   m.laneQ.assign(groups * K * kLanes + 8, 0.0);
   m.sums.assign(alleles * K * kLanes + 8, 0.0);
-  m.records.assign(groups * (K + 2) * kLanes + 8, 0.0);
+  m.records.assign(groups * (K + 3) * kLanes + 8, 0.0);
 }
 
 double AdmixtureStep(AdmixtureModel& m, const double* from, double* to) {
@@ -368,17 +425,23 @@ double AdmixtureStep(AdmixtureModel& m, const double* from, double* to) {
   RunUnits(m.threads, tiles, [&](int32_t tile) {
     const int32_t g0 = tile * kTileGroups, g1 = std::min(groups, g0 + kTileGroups);
     for (int32_t g = g0; g < g1; ++g) {
-      Lanes* record = records + static_cast<size_t>(g) * (K + 2);
+      Lanes* record = records + static_cast<size_t>(g) * (K + 3);
       for (int32_t k = 0; k < K; ++k) record[k] = Lanes{};
       record[K] = Lanes{1.0, 1.0, 1.0, 1.0};
       record[K + 1] = Lanes{};
+      record[K + 2] = Lanes{};
     }
     for (const AdmixtureSegment& segment : m.segments) {
       for (int32_t g = g0; g < g1; ++g) {
-        Lanes* record = records + static_cast<size_t>(g) * (K + 2);
+        Lanes* record = records + static_cast<size_t>(g) * (K + 3);
         qKernel(PassTask{&m, &segment, g, laneQ + static_cast<size_t>(g) * K, record, record + K,
                          m.frequencies.data()});
       }
+    }
+    for (int32_t g = g0; g < g1; ++g) {
+      Lanes* record = records + static_cast<size_t>(g) * (K + 3);
+      const Bits odd = reinterpret_cast<Bits>(record[K + 2]);
+      if (odd[0] | odd[1] | odd[2] | odd[3]) ExactProducts(m, from, g, record + K);
     }
   });
 
@@ -423,7 +486,7 @@ double AdmixtureStep(AdmixtureModel& m, const double* from, double* to) {
   // Q' and the log-likelihood terms, n ascending.
   double loglik = 0.0;
   for (int32_t n = 0; n < N; ++n) {
-    const Lanes* record = records + static_cast<size_t>(n / kLanes) * (K + 2);
+    Lanes* record = records + static_cast<size_t>(n / kLanes) * (K + 3);
     const int32_t r = n % kLanes;
     const double* q = from + static_cast<size_t>(n) * K;
     double* out = to + static_cast<size_t>(n) * K;

@@ -19,7 +19,9 @@
 // value is not negative; the others are left out as missing). For individual n and locus l,
 // each observed allele x (codes ascending) carried by c copies has
 //   h = sum over k ascending of q_nk p_klx (h = q_n0 p_0lx, then h += q_nk p_klx),
-//   w = c / h,
+//   w = c / h
+// (at a locus of two alleles, both non-negative: r = 1 / (h_0 h_1), w_0 = c_0 (h_1 r),
+// w_1 = c_1 (h_0 r), one division for both),
 // and adds w p_klx to n's sum A_nk (loci ascending, alleles ascending within a locus) and
 // w q_nk to the sum B_klx. B_klx runs in four partial sums, individual n to partial n mod 4
 // (n ascending in each), combined ((B0 + B1) + B2) + B3. Then

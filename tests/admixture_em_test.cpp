@@ -45,7 +45,16 @@ double LiteralStep(const GenotypeTable& X, int32_t K, const std::vector<double>&
         const size_t slot = start[l] + x;
         double h = Q[n * K] * p(0, slot);
         for (int32_t k = 1; k < K; ++k) h += Q[n * K + k] * p(k, slot);
-        const double w = count[x] / h;
+        double w = count[x] / h;
+        if (Jl == 2 && X.alleleValues[l][0] >= 0 && X.alleleValues[l][1] >= 0) {
+          auto hOf = [&](size_t at) {
+            double sum = Q[n * K] * p(0, at);
+            for (int32_t k = 1; k < K; ++k) sum += Q[n * K + k] * p(k, at);
+            return sum;
+          };
+          const double h0 = hOf(start[l]), h1 = hOf(start[l] + 1);
+          w = count[x] * ((x == 0 ? h1 : h0) * (1.0 / (h0 * h1)));
+        }
         for (int32_t k = 0; k < K; ++k) {
           sumA[k] += w * p(k, slot);
           B[((n % 4) * alleles + slot) * K + k] += w * Q[n * K + k];
