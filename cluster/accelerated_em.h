@@ -31,6 +31,10 @@ bool ParseAcceleration(const std::string& name, Acceleration& a);
 // than tolerance x observedCopies (the gain per observed allele copy).
 enum class StoppingRule { kAbsolute, kPerCopy };
 
+// The names --stop takes ("absolute", "per-copy"), and back; false for an unknown name.
+const char* StoppingRuleName(StoppingRule rule);
+bool ParseStoppingRule(const std::string& name, StoppingRule& rule);
+
 struct AcceleratorSettings {
   Acceleration method = Acceleration::kSquarem;
   StoppingRule rule = StoppingRule::kAbsolute;
@@ -38,7 +42,15 @@ struct AcceleratorSettings {
   double observedCopies = 0.0;
   int32_t maxSteps = 10000;  // EM steps (evaluations of F), counted as plain EM counts them
   double epsilon = 1e-5;     // the clamp of the extrapolated point (measured: see the .cpp)
+  // SQUAREM's bound on the step length alpha: it starts at stepMax0 (1: the first cycle is
+  // plain EM), is multiplied by stepFactor after an accepted step at the bound and divided
+  // by it (not below stepMax0) after a rejected one (the SQUAREM package's defaults).
+  double stepMax0 = 1.0;
+  double stepFactor = 4.0;
 };
+
+// The gain below which a step counts as converged: tolerance, or tolerance x observedCopies.
+double StoppingThreshold(const AcceleratorSettings& settings);
 
 struct AcceleratedRun {
   // The log-likelihood of every point F was applied to, in order: the convergence history
