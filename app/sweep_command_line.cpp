@@ -10,6 +10,7 @@
 
 #include "app/sweep_picture_options.h"
 #include "data/messages.h"
+#include "study/model.h"
 #include "study/run_schedule.h"
 #include "study/run_selection.h"
 #include "study/starts.h"
@@ -195,6 +196,9 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   app.add_option("--start", settings.start,
                  "how a run starts: " + StartNames() + " (default " + settings.start + ")")
       ->type_name("NAME");
+  app.add_option("--model", settings.model,
+                 "the model: " + ModelNames() + " (default " + settings.model + ")")
+      ->type_name("NAME");
   app.add_option("--max-iterations", settings.maxIterations,
                  "EM iterations at most per run (default 10000)")
       ->type_name("N");
@@ -270,6 +274,10 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   if (FindStart(settings.start) == nullptr) {
     FailRun("emclade-sweep: --start: expected one of " + StartNames() + ", got \"" +
             settings.start + "\"");
+  }
+  if (FindModel(settings.model) == nullptr) {
+    FailRun("emclade-sweep: --model: expected one of " + ModelNames() + ", got \"" +
+            settings.model + "\"");
   }
   CheckReaderOptions(oneRowPerIndividual, settings.reader);
   if (settings.outDir.empty()) settings.outDir = DefaultOutputFolder(settings.inputPath);

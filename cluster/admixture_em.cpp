@@ -533,6 +533,8 @@ void PackAdmixture(const AdmixtureModel& m, const Vector2D<double>& Q, const Vec
 
 void UnpackAdmixture(const AdmixtureModel& m, const std::vector<double>& theta, Vector2D<double>& Q,
                      Vector3D<double>& P) {
+  Q.clear();
+  P.clear();
   InitVctr2D(Q, m.N, m.K, 0.0);
   InitVctr3D(P, m.K, m.L, m.J, 0.0);
   for (int32_t n = 0; n < m.N; ++n) {

@@ -19,6 +19,9 @@ struct PopulationSampleSettings {
   double missingShare = 0.02;
   // Population sizes; empty: in proportion to 1, 2, ..., K (uneven sampling).
   std::vector<int32_t> sizes;
+  // Share of individuals that are admixed: their ancestry proportions a flat Dirichlet draw,
+  // each allele copy drawn from a population picked by them. 0: every individual unmixed.
+  double admixedShare = 0.0;
 };
 
 struct PopulationSample {
@@ -27,6 +30,8 @@ struct PopulationSample {
   std::vector<int32_t> population;  // 0 .. K-1 per individual, in blocks: population 0 first
   Vector2D<double> ancestral;       // L x J[l] ancestral frequencies
   Vector3D<double> P;               // K x L x J[l] population frequencies
+  // N x K true ancestry proportions: one-hot for an unmixed individual (its population).
+  Vector2D<double> ancestry;
 };
 
 // Sizes in proportion to 1, 2, ..., K: (k + 1) N / (K (K + 1) / 2) truncated, the rounding
@@ -39,8 +44,11 @@ std::vector<int32_t> UnevenSizes(int32_t N, int32_t K);
 // population k and locus l the frequencies P[k][l], a Dirichlet draw with parameters
 // p (1 - F) / F; then for every individual n (populations in blocks) one uniform per locus
 // for its missing genotypes, and for every copy a and locus l not missing one categorical
-// draw over P[k][l]. Settings outside what can be drawn (N, A, L or K below 1, K above N,
-// fewer than 2 alleles, F outside (0, 1), a missing share outside [0, 1), sizes that do
+// draw over P[k][l]. With an admixed share above 0, every individual first draws one
+// uniform; below the share it is admixed: a flat Dirichlet draw gives its ancestry
+// proportions, and each copy at each locus not missing draws its population (a categorical
+// draw over them) before its allele. Settings outside what can be drawn (N, A, L or K below 1, K
+// above N, fewer than 2 alleles, F outside (0, 1), a missing share outside [0, 1), sizes that do
 // not sum to N) end the run with one line naming SimulatePopulationSample.
 void SimulatePopulationSample(const PopulationSampleSettings& settings, RandomGenerator& rng,
                               PopulationSample& sample);

@@ -30,6 +30,7 @@ struct SweepSettings {
   uint64_t seed = 1;
   int32_t threads = 1;  // 1 or more; the results do not depend on it
   std::string start = "ward-anneal";
+  std::string model = "mixture";  // study/model.h: "mixture" or "admixture"
   int32_t maxIterations = 10000;
   double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
   std::string outDir;
