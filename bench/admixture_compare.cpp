@@ -6,7 +6,8 @@
 // seconds, RMSE of Q against the true ancestry (clusters matched by the best permutation),
 // adjusted Rand index of the arg-max against the populations of the unmixed individuals.
 //
-//   admixture_compare N L K FST ALLELES_MIN ALLELES_MAX ADMIXED_SHARE SEED [THREADS]
+//   admixture_compare N L K FST ALLELES_MIN ALLELES_MAX ADMIXED_SHARE SEED [THREADS
+//                     [PLAIN_STEPS [EPSILON]]]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -102,10 +103,11 @@ int main(int argc, char** argv) {
   PackAdmixture(m, mixture.Q, mixture.P, start0);
   Report("mixture run (its Q)", m, start0, mixture.loglik, mixture.iterations, mixtureSeconds,
          sample);
-  ProjectAdmixture(m, start0.data(), 1e-5);
+  ProjectAdmixture(m, start0.data(), argc > 11 ? std::stod(argv[11]) : 1e-5);
 
   AcceleratorSettings fast;
   fast.maxSteps = 100000;
+  if (argc > 11) fast.epsilon = std::stod(argv[11]);
   fast.observedCopies = m.observedCopies;
   std::vector<double> theta = start0;
   t0 = std::chrono::steady_clock::now();

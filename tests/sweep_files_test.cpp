@@ -84,15 +84,16 @@ TEST(StudyFiles, EveryLayoutOfAStudyWorkedByHand) {
   const Expected expected[] = {
       {"summary.tsv",
        "K\treplicates\tconverged\tloglik_best\tloglik_mean\tloglik_sd\tparameters\tAIC\tBIC\tICL\t"
-       "deltaK\tmodes\tbest_mode_size\tchosen\n"
-       "1\t1\t1\t-10.500000\t-10.500000\tNA\t3\t27.000000\t30.000000\t31.000000\tNA\t1\t1\tno\n"
+       "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\n"
+       "1\t1\t1\t-10.500000\t-10.500000\tNA\t3\t27.000000\t30.000000\t31.000000\tNA\t1\t1\tno\t"
+       "mixture\n"
        "2\t2\t1\t-8.000000\t-8.500000\t0.707107\t7\t30.000000\t40.000000\t42.500000\tinf\t2\t1\t"
-       "yes\n"},
+       "yes\tmixture\n"},
       {"runs.tsv",
-       "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\n"
-       "1\t1\t11\tward\t4\tyes\t-10.500000\t0.250\t1\n"
-       "2\t1\t22\tward\t4\tyes\t-8.000000\t0.250\t1\n"
-       "2\t2\t33\tward\t5\tno\t-9.000000\t0.500\t2\n"},
+       "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tmodel\n"
+       "1\t1\t11\tward\t4\tyes\t-10.500000\t0.250\t1\tmixture\n"
+       "2\t1\t22\tward\t4\tyes\t-8.000000\t0.250\t1\tmixture\n"
+       "2\t2\t33\tward\t5\tno\t-9.000000\t0.500\t2\tmixture\n"},
       {"Q/K1.r1.Q", "1.000000\n1.000000\n1.000000\n"},
       {"Q/K2.r1.Q", "0.100000 0.900000\n0.800000 0.200000\n0.500000 0.500000\n"},
       {"Q/K2.r2.Q", "1.000000 0.000000\n0.000000 1.000000\n0.300000 0.700000\n"},
