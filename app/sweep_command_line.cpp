@@ -13,6 +13,7 @@
 #include "app/sweep_em_options.h"
 #include "app/sweep_picture_options.h"
 #include "data/messages.h"
+#include "study/model.h"
 #include "study/run_schedule.h"
 #include "study/run_selection.h"
 #include "study/starts.h"
@@ -212,6 +213,9 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
                  "at most 4 moves) (default " +
                      settings.search + ")")
       ->type_name("NAME");
+  app.add_option("--model", settings.model,
+                 "the model: " + ModelNames() + " (default " + settings.model + ")")
+      ->type_name("NAME");
   app.add_option("--max-iterations", settings.maxIterations,
                  "EM iterations at most per run (default 10000)")
       ->type_name("N");
@@ -307,6 +311,10 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   }
   if (settings.search != "none" && settings.search != "split-merge") {
     FailRun("emclade-sweep: --search: expected none|split-merge, got \"" + settings.search + "\"");
+  }
+  if (FindModel(settings.model) == nullptr) {
+    FailRun("emclade-sweep: --model: expected one of " + ModelNames() + ", got \"" +
+            settings.model + "\"");
   }
   if (settings.outDir.empty()) settings.outDir = DefaultOutputFolder(settings.inputPath);
   while (settings.outDir.size() > 1 && settings.outDir.back() == '/') settings.outDir.pop_back();

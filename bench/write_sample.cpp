@@ -2,9 +2,10 @@
 // study command reads: a PLINK fileset for biallelic loci (PREFIX.bed, .bim, .fam, the family
 // ID naming the population), otherwise a STRUCTURE file (PREFIX.str: one row per copy, the
 // individual's name and population in front), and PREFIX.truth with every individual's
-// population.
+// population, and PREFIX.ancestry with every individual's true ancestry proportions (one row
+// of K, one-hot for an unmixed individual).
 //
-//   write_sample PREFIX N L K FST [ALLELES_MIN ALLELES_MAX [SEED]]
+//   write_sample PREFIX N L K FST [ALLELES_MIN ALLELES_MAX [SEED [ADMIXED_SHARE]]]
 //
 // ALLELES 2 2 (the default) makes SNP-like loci.
 #include <cstdio>
@@ -62,7 +63,8 @@ void WriteStructure(const PopulationSample& s, const std::string& prefix) {
 
 int main(int argc, char** argv) {
   if (argc < 6) {
-    std::cerr << "usage: write_sample PREFIX N L K FST [ALLELES_MIN ALLELES_MAX [SEED]]\n";
+    std::cerr << "usage: write_sample PREFIX N L K FST [ALLELES_MIN ALLELES_MAX [SEED "
+                 "[ADMIXED_SHARE]]]\n";
     return 1;
   }
   const std::string prefix = argv[1];
@@ -73,6 +75,7 @@ int main(int argc, char** argv) {
   settings.Fst = std::stod(argv[5]);
   settings.fewestAlleles = argc > 7 ? std::stoi(argv[6]) : 2;
   settings.mostAlleles = argc > 7 ? std::stoi(argv[7]) : 2;
+  settings.admixedShare = argc > 9 ? std::stod(argv[9]) : 0.0;
   RandomGenerator rng(argc > 8 ? std::stoul(argv[8]) : 1);
   PopulationSample sample;
   SimulatePopulationSample(settings, rng, sample);
@@ -83,5 +86,11 @@ int main(int argc, char** argv) {
   }
   std::ofstream truth(prefix + ".truth");
   for (int32_t p : sample.population) truth << p + 1 << '\n';
+  std::ofstream ancestry(prefix + ".ancestry");
+  ancestry.precision(6);
+  for (const std::vector<double>& q : sample.ancestry) {
+    for (size_t k = 0; k < q.size(); ++k) ancestry << (k > 0 ? " " : "") << std::fixed << q[k];
+    ancestry << '\n';
+  }
   return 0;
 }

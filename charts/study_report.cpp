@@ -16,6 +16,7 @@
 #include "charts/structure_order.h"
 #include "study/accelerated_run.h"
 #include "study/alignment.h"
+#include "study/model.h"
 #include "study/reproducing_command.h"
 #include "study/run_folder.h"
 #include "study/study_files.h"
@@ -268,6 +269,7 @@ std::string RepeatSection(const StudyRecord& study) {
   fact("K", DescribeClusterCounts(s.clusterCounts));
   fact("Replicates", std::to_string(s.replicates));
   fact("Start", EscapeHtml(s.start));
+  fact("Model", EscapeHtml(s.model) + ": a row of Q is " + FindModel(s.model)->memberships);
   fact("Iterations at most", std::to_string(s.maxIterations));
   fact("Tolerance", ShortReal(s.tolerance));
   fact("Acceleration", EscapeHtml(s.acceleration));

@@ -28,6 +28,8 @@ void CheckSettings(const PopulationSampleSettings& s) {
                s.heavyMissing[0] >= 0.0 && s.heavyMissing[0] <= s.heavyMissing[1] &&
                s.heavyMissing[1] < 1.0)) {
     wrong = "the missing shares must be ranges in [0, 1)";
+  } else if (!(s.admixedShare >= 0.0 && s.admixedShare <= 1.0)) {
+    wrong = "the admixed share must lie in [0, 1]";
   } else if (!s.sizes.empty() &&
              (static_cast<int32_t>(s.sizes.size()) != s.K ||
               std::accumulate(s.sizes.begin(), s.sizes.end(), int64_t{0}) != s.N)) {
@@ -101,9 +103,17 @@ void SimulatePopulationSample(const PopulationSampleSettings& settings, RandomGe
 
   AlleleCoder coder(N, A, L, "SimulatePopulationSample");
   std::vector<uint8_t> missing(L);
+  InitVctr2D(sample.ancestry, N, K, 0.0);
+  std::vector<double> ancestryCumulative(K);
+  const std::vector<double> flat(K, 1.0);
   for (int32_t k = 0; k < K; ++k) {
     for (int32_t i = 0; i < sample.sizes[k]; ++i) {
+      std::vector<double>& q = sample.ancestry[sample.population.size()];
       sample.population.push_back(k);
+      q[k] = 1.0;
+      const bool admixed = settings.admixedShare > 0.0 && UniformDraw(rng) < settings.admixedShare;
+      if (admixed) DirichletDraw(rng, flat, q.data());
+      RunningSums(q.data(), K, ancestryCumulative.data());
       if (batches > 0) {
         const int32_t b = UniformIntDraw(rng, batches);
         const double* range =
@@ -124,7 +134,12 @@ void SimulatePopulationSample(const PopulationSampleSettings& settings, RandomGe
           }
           // A draw past every allele (frequencies summing to less than the uniform, by
           // rounding) takes the last allele.
-          const int32_t j = CategoricalDrawCumulative(rng, cumulative[k][l].data(), J[l]);
+          int32_t from = k;
+          if (admixed) {
+            from = CategoricalDrawCumulative(rng, ancestryCumulative.data(), K);
+            from = from < K ? from : K - 1;
+          }
+          const int32_t j = CategoricalDrawCumulative(rng, cumulative[from][l].data(), J[l]);
           values[l] = (j < J[l] ? j : J[l] - 1) + 1;
         }
         coder.AddRow();

@@ -28,6 +28,9 @@ struct PopulationSampleSettings {
   double lightMissing[2] = {0.01, 0.05}, heavyMissing[2] = {0.30, 0.60};
   // Population sizes; empty: in proportion to 1, 2, ..., K (uneven sampling).
   std::vector<int32_t> sizes;
+  // Share of individuals that are admixed: their ancestry proportions a flat Dirichlet draw,
+  // each allele copy drawn from a population picked by them. 0: every individual unmixed.
+  double admixedShare = 0.0;
 };
 
 struct PopulationSample {
@@ -37,6 +40,8 @@ struct PopulationSample {
   std::vector<int32_t> batch;       // with uneven missingness: every individual's batch
   Vector2D<double> ancestral;       // L x J[l] ancestral frequencies
   Vector3D<double> P;               // K x L x J[l] population frequencies
+  // N x K true ancestry proportions: one-hot for an unmixed individual (its population).
+  Vector2D<double> ancestry;
 };
 
 // Sizes in proportion to 1, 2, ..., K: (k + 1) N / (K (K + 1) / 2) truncated, the rounding
@@ -49,11 +54,14 @@ std::vector<int32_t> UnevenSizes(int32_t N, int32_t K);
 // population k and locus l the frequencies P[k][l], a Dirichlet draw with parameters
 // p (1 - F) / F; with uneven missingness, one uniform per batch and locus (the batch's
 // order of the loci: ascending uniforms); then for every individual n (populations in
-// blocks) its missing genotypes: with uneven missingness its batch (a uniform integer), one
-// uniform against heavyShare and one for its share within the range, otherwise one uniform
-// per locus; and for every copy a and locus l not missing one categorical
-// draw over P[k][l]. Settings outside what can be drawn (N, A, L or K below 1, K above N,
-// fewer than 2 alleles, F outside (0, 1), a missing share or range outside [0, 1), sizes that do
+// blocks): with an admixed share above 0, first one uniform; below the share it is admixed:
+// a flat Dirichlet draw gives its ancestry proportions, and each copy at each locus not
+// missing draws its population (a categorical draw over them) before its allele; then its
+// missing genotypes: with uneven missingness its batch (a uniform integer), one uniform
+// against heavyShare and one for its share within the range, otherwise one uniform per locus;
+// and for every copy a and locus l not missing one categorical draw over P[k][l]. Settings
+// outside what can be drawn (N, A, L or K below 1, K above N, fewer than 2 alleles, F outside
+// (0, 1), a missing share or range outside [0, 1), an admixed share outside [0, 1], sizes that do
 // not sum to N) end the run with one line naming SimulatePopulationSample.
 void SimulatePopulationSample(const PopulationSampleSettings& settings, RandomGenerator& rng,
                               PopulationSample& sample);

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "study/alignment.h"
+#include "study/model.h"
 
 int64_t FreeParameters(int32_t K, const std::vector<int32_t>& J) {
   int64_t frequencies = 0;
@@ -42,7 +43,7 @@ void ChooseK(StudyRecord& study) {
     s.loglikSd = ofK.size() >= 2 ? std::sqrt(squares / static_cast<double>(ofK.size() - 1)) : kNaN;
     const RunRecord& best = study.runs[s.best];
     s.loglikBest = best.loglik;
-    s.parameters = FreeParameters(s.K, study.J);
+    s.parameters = FindModel(study.settings.model)->parameters(study.N, s.K, study.J);
     const double p = static_cast<double>(s.parameters);
     s.AIC = -2.0 * s.loglikBest + 2.0 * p;
     s.BIC = -2.0 * s.loglikBest + p * std::log(static_cast<double>(study.N));

@@ -26,6 +26,7 @@ std::string ReproducingCommand(const SweepSettings& s) {
   add("--replicates", std::to_string(s.replicates));
   add("--seed", std::to_string(s.seed));
   add("--start", s.start);
+  if (s.model != "mixture") add("--model", s.model);
   add("--max-iterations", std::to_string(s.maxIterations));
   add("--tolerance", ExactReal(s.tolerance));
   if (s.search != "none") add("--search", s.search);

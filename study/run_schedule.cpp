@@ -13,6 +13,7 @@
 
 #include "data/messages.h"
 #include "study/alignment.h"
+#include "study/model.h"
 #include "study/progress.h"
 #include "study/run_seeds.h"
 #include "study/sweep_run.h"
@@ -49,6 +50,7 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
               std::vector<RunRecord>& runs, const std::function<void(RunRecord& run)>& finished) {
   SweepProgress progress;
   BeginProgress(progress, runs, terminal);
+  const StudyModel& model = *FindModel(settings.model);
 
   // Workers take the next run of the queue and hand its index back; the calling thread only
   // counts and draws the progress, so every console line comes from one thread.
@@ -68,10 +70,7 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
       const RunRecord& planned = runs[i];
       RunRecord result;
       try {
-        result = RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
-                             settings.maxIterations, settings.tolerance, A, J, plan.engineThreads,
-                             SweepRunEmSettings(settings, context.observedCopies),
-                             settings.search == "split-merge");
+        result = model.run(context, start, planned, settings, A, J, plan.engineThreads);
       } catch (const std::bad_alloc&) {
         FailRun("emclade-sweep: out of memory in run K " + std::to_string(planned.K) +
                 ", replicate " + std::to_string(planned.replicate));

@@ -31,6 +31,7 @@ struct SweepSettings {
   int32_t threads = 1;  // 1 or more; the results do not depend on it
   std::string start = "ward-anneal";
   std::string search = "none";  // after a run converges: "none" or "split-merge"
+  std::string model = "mixture";  // study/model.h: "mixture" or "admixture"
   int32_t maxIterations = 10000;
   double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
   // The EM after the annealing (study/accelerated_run.h): "squarem" or "none" (plain EM);

@@ -12,6 +12,7 @@
 #include "data/input_messages.h"
 #include "data/messages.h"
 #include "data/text_lines.h"
+#include "study/model.h"
 #include "study/record_text.h"
 #include "study/study_files.h"
 
@@ -54,6 +55,7 @@ std::string StudyFileText(const StudyRecord& study) {
   AddLine(text, "replicates", {std::to_string(s.replicates)});
   AddLine(text, "seed", {std::to_string(s.seed)});
   AddLine(text, "start", {EscapeField(s.start)});
+  AddLine(text, "model", {EscapeField(s.model)});
   AddLine(text, "max-iterations", {std::to_string(s.maxIterations)});
   AddLine(text, "tolerance", {ExactReal(s.tolerance)});
   AddLine(text, "search", {EscapeField(s.search)});
@@ -193,6 +195,10 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
       static_cast<int32_t>(in.Whole(in.Expect("replicates", 1)[0], 1, 100000, "replicates"));
   s.seed = static_cast<uint64_t>(in.Whole(in.Expect("seed", 1)[0], 0, INT64_MAX, "a seed"));
   s.start = in.Text(in.Expect("start", 1)[0]);
+  s.model = in.Text(in.Expect("model", 1)[0]);
+  if (FindModel(s.model) == nullptr) {
+    in.Fail("expected a model (" + ModelNames() + "), found " + QuoteToken(s.model));
+  }
   s.maxIterations =
       static_cast<int32_t>(in.Whole(in.Expect("max-iterations", 1)[0], 1, 100000000, "iterations"));
   s.tolerance = in.Real(in.Expect("tolerance", 1)[0], "a tolerance");

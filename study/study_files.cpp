@@ -56,7 +56,7 @@ std::string MembershipFile(const RunRecord& run) {
 std::string SummaryTable(const StudyRecord& study) {
   std::string text =
       "K\treplicates\tconverged\tloglik_best\tloglik_mean\tloglik_sd\tparameters\tAIC\tBIC\tICL\t"
-      "deltaK\tmodes\tbest_mode_size\tchosen\n";
+      "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\n";
   for (const KSummary& s : study.summaries) {
     text += std::to_string(s.K) + '\t' + std::to_string(s.replicates) + '\t' +
             std::to_string(s.converged) + '\t' + FormatReal(s.loglikBest, 6) + '\t' +
@@ -64,20 +64,21 @@ std::string SummaryTable(const StudyRecord& study) {
             std::to_string(s.parameters) + '\t' + FormatReal(s.AIC, 6) + '\t' +
             FormatReal(s.BIC, 6) + '\t' + FormatReal(s.ICL, 6) + '\t' + FormatReal(s.deltaK, 6) +
             '\t' + std::to_string(s.modes) + '\t' + std::to_string(s.bestModeSize) + '\t' +
-            (s.chosen ? "yes" : "no") + '\n';
+            (s.chosen ? "yes" : "no") + '\t' + study.settings.model + '\n';
   }
   return text;
 }
 
 std::string RunsTable(const StudyRecord& study) {
   std::string text =
-      "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\n";
+      "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\tmodel"
+      "\n";
   for (const RunRecord& run : study.runs) {
     text += std::to_string(run.K) + '\t' + std::to_string(run.replicate) + '\t' +
             std::to_string(run.seed) + '\t' + run.start + '\t' + std::to_string(run.iterations) +
             '\t' + (run.converged ? "yes" : "no") + '\t' + FormatReal(run.loglik, 6) + '\t' +
             FormatReal(run.seconds, 3) + '\t' + std::to_string(run.mode) + '\t' +
-            study.settings.acceleration + '\n';
+            study.settings.acceleration + '\t' + study.settings.model + '\n';
   }
   return text;
 }

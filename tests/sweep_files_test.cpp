@@ -84,15 +84,17 @@ TEST(StudyFiles, EveryLayoutOfAStudyWorkedByHand) {
   const Expected expected[] = {
       {"summary.tsv",
        "K\treplicates\tconverged\tloglik_best\tloglik_mean\tloglik_sd\tparameters\tAIC\tBIC\tICL\t"
-       "deltaK\tmodes\tbest_mode_size\tchosen\n"
-       "1\t1\t1\t-10.500000\t-10.500000\tNA\t3\t27.000000\t30.000000\t31.000000\tNA\t1\t1\tno\n"
+       "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\n"
+       "1\t1\t1\t-10.500000\t-10.500000\tNA\t3\t27.000000\t30.000000\t31.000000\tNA\t1\t1\tno\t"
+       "mixture\n"
        "2\t2\t1\t-8.000000\t-8.500000\t0.707107\t7\t30.000000\t40.000000\t42.500000\tinf\t2\t1\t"
-       "yes\n"},
+       "yes\tmixture\n"},
       {"runs.tsv",
-       "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\n"
-       "1\t1\t11\tward\t4\tyes\t-10.500000\t0.250\t1\tsquarem\n"
-       "2\t1\t22\tward\t4\tyes\t-8.000000\t0.250\t1\tsquarem\n"
-       "2\t2\t33\tward\t5\tno\t-9.000000\t0.500\t2\tsquarem\n"},
+       "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\tmode"
+       "l\n"
+       "1\t1\t11\tward\t4\tyes\t-10.500000\t0.250\t1\tsquarem\tmixture\n"
+       "2\t1\t22\tward\t4\tyes\t-8.000000\t0.250\t1\tsquarem\tmixture\n"
+       "2\t2\t33\tward\t5\tno\t-9.000000\t0.500\t2\tsquarem\tmixture\n"},
       {"Q/K1.r1.Q", "1.000000\n1.000000\n1.000000\n"},
       {"Q/K2.r1.Q", "0.100000 0.900000\n0.800000 0.200000\n0.500000 0.500000\n"},
       {"Q/K2.r2.Q", "1.000000 0.000000\n0.000000 1.000000\n0.300000 0.700000\n"},
@@ -206,11 +208,11 @@ TEST(SweepProgram, FilesOfARealSweep) {
 
   const std::vector<std::string> summary = SplitLines(ReadFile(out + "/summary.tsv"));
   ASSERT_EQ(summary.size(), 4u);
-  EXPECT_EQ(Fields(summary[0], '\t').size(), 14u);
+  EXPECT_EQ(Fields(summary[0], '\t').size(), 15u);
   int chosen = 0;
   for (size_t i = 1; i < summary.size(); ++i) {
     const auto f = Fields(summary[i], '\t');
-    ASSERT_EQ(f.size(), 14u);
+    ASSERT_EQ(f.size(), 15u);
     EXPECT_EQ(f[0], std::to_string(i));
     chosen += f[13] == "yes";
   }
@@ -220,7 +222,7 @@ TEST(SweepProgram, FilesOfARealSweep) {
   ASSERT_EQ(runs.size(), 10u);
   for (size_t i = 1; i < runs.size(); ++i) {
     const auto f = Fields(runs[i], '\t');
-    ASSERT_EQ(f.size(), 10u);
+    ASSERT_EQ(f.size(), 11u);
     EXPECT_EQ(f[9], "squarem");
     const int64_t seed = std::stoll(f[2]);
     EXPECT_GE(seed, 1);

@@ -1,0 +1,39 @@
+// The models a sweep can fit, each one routine chosen by name (--model): how a run is made,
+// how many free parameters BIC counts, and what the memberships Q of its files mean.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "study/starts.h"
+#include "study/study.h"
+
+// Makes one planned run (K, replicate, seed) as RunSweepRun does, filling the same fields.
+using ModelRunRoutine = RunRecord (*)(const StartContext& context, const StartMethod& start,
+                                      const RunRecord& planned, const SweepSettings& settings,
+                                      int32_t A, const std::vector<int32_t>& J,
+                                      int32_t engineThreads);
+
+struct StudyModel {
+  const char* name;
+  ModelRunRoutine run;
+  // Free parameters of K clusters over N individuals and loci of J[l] alleles (BIC, AIC).
+  int64_t (*parameters)(int32_t N, int32_t K, const std::vector<int32_t>& J);
+  const char* memberships;  // what a row of Q is, for the report
+  const char* summary;      // one line for --help
+};
+
+// Every model, in the order --help lists them (the first is the default):
+// - "mixture": every individual from one cluster; Q holds the probabilities of each cluster
+//   (RunSweepRun); parameters (K - 1) + K sum_l (J_l - 1).
+// - "admixture": every allele copy from a cluster drawn by the individual's ancestry
+//   proportions; Q holds those proportions (RunAdmixtureRun); parameters
+//   N (K - 1) + K sum_l (J_l - 1).
+const std::vector<StudyModel>& StudyModels();
+
+// The model of that name, or nullptr.
+const StudyModel* FindModel(const std::string& name);
+
+// The names of every model, separated by "|".
+std::string ModelNames();
