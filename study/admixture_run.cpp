@@ -40,3 +40,12 @@ RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return run;
 }
+
+double AdmixtureLogLikelihood(const GenotypeTable& X, const RunRecord& run) {
+  AdmixtureModel model;
+  PrepareAdmixtureModel(X, run.K, 1, model);
+  std::vector<double> theta, next;
+  PackAdmixture(model, run.Q, run.P, theta);
+  next.resize(theta.size());
+  return AdmixtureStep(model, theta.data(), next.data());
+}

@@ -17,3 +17,7 @@
 RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
                           const RunRecord& planned, const SweepSettings& settings, int32_t A,
                           const std::vector<int32_t>& J, int32_t engineThreads);
+
+// The admixture model's log-likelihood of run.Q and run.P on X: that of the EM step from them
+// (AdmixtureStep), as the run's EM computed it for its final estimates.
+double AdmixtureLogLikelihood(const GenotypeTable& X, const RunRecord& run);

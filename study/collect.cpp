@@ -9,6 +9,7 @@
 #include "data/messages.h"
 #include "data/text_lines.h"
 #include "study/alignment.h"
+#include "study/model.h"
 #include "study/progress.h"
 #include "study/record_text.h"
 #include "study/run_check.h"
@@ -152,10 +153,12 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
             ": not the table the runs were made on (its checksum differs from " + studyPath +
             "'s): the input changed since");
   }
+  // The study file names a model this program has (ReadStudyFile checks it).
+  const StudyModel* model = FindModel(study.settings.model);
   for (size_t i = 0; i < runs.size(); ++i) {
     const std::string folder = runsDir + "/" + foundIn[{runs[i].K, runs[i].replicate}];
     ReadRunEstimates(folder, study, true, runs[i]);
-    const double computed = MixtureLogLikelihood(X, runs[i]);
+    const double computed = model->logLikelihood(X, runs[i]);
     if (!SameLogLikelihood(runs[i].loglik, computed)) {
       FailRun("emclade-sweep: " + folder + "/run.tsv: line 2: the log-likelihood " +
               ExactReal(runs[i].loglik) + " is not that of the run's estimates on the input, " +

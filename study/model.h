@@ -20,6 +20,8 @@ struct StudyModel {
   ModelRunRoutine run;
   // Free parameters of K clusters over N individuals and loci of J[l] alleles (BIC, AIC).
   int64_t (*parameters)(int32_t N, int32_t K, const std::vector<int32_t>& J);
+  // The log-likelihood of a run's estimates on X, as its EM computed it (collect's check).
+  double (*logLikelihood)(const GenotypeTable& X, const RunRecord& run);
   const char* memberships;  // what a row of Q is, for the report
   const char* summary;      // one line for --help
 };
