@@ -126,6 +126,17 @@ int64_t RecordLines::Whole(std::string_view field, int64_t least, int64_t most,
   return value;
 }
 
+uint64_t RecordLines::Unsigned(std::string_view field, const char* what) const {
+  uint64_t value = 0;
+  const std::from_chars_result end =
+      std::from_chars(field.data(), field.data() + field.size(), value);
+  if (field.empty() || end.ec != std::errc() || end.ptr != field.data() + field.size()) {
+    Fail(std::string("expected ") + what + " (a whole number from 0 to " +
+         std::to_string(UINT64_MAX) + "), found " + QuoteToken(field));
+  }
+  return value;
+}
+
 std::string RecordLines::Text(std::string_view field) const {
   std::string text;
   if (!UnescapeField(field, text)) {

@@ -43,6 +43,8 @@ class RecordLines {
   // Whole fields read as numbers, strings and reals; anything else ends the run with one
   // line naming what was expected.
   int64_t Whole(std::string_view field, int64_t least, int64_t most, const char* what) const;
+  // A whole number from 0 to 2^64 - 1 (a seed), or Fail as Whole does.
+  uint64_t Unsigned(std::string_view field, const char* what) const;
   std::string Text(std::string_view field) const;
   double Real(std::string_view field, const char* what) const;
 

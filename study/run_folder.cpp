@@ -38,12 +38,12 @@ void ReadRow(RecordLines& in, size_t count, double* values, const char* what) {
 }
 
 // Probabilities: every value finite and in [0, 1], the row summing to 1 (the estimates are
-// written exactly, so within the rounding of their sums).
+// written exactly, so both within the rounding of the sums that made them: 1e-9).
 void CheckProbabilities(const RecordLines& in, const double* values, size_t count,
                         const char* what) {
   double sum = 0.0;
   for (size_t i = 0; i < count; ++i) {
-    if (!(values[i] >= 0.0 && values[i] <= 1.0)) {
+    if (!(values[i] >= 0.0 && values[i] <= 1.0 + 1e-9)) {
       in.Fail(std::string("expected ") + what + " in [0, 1], found " + ExactReal(values[i]) +
               " (damaged)");
     }

@@ -193,7 +193,7 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
   if (s.clusterCounts.empty()) in.Fail("expected the K of the sweep, found none");
   s.replicates =
       static_cast<int32_t>(in.Whole(in.Expect("replicates", 1)[0], 1, 100000, "replicates"));
-  s.seed = static_cast<uint64_t>(in.Whole(in.Expect("seed", 1)[0], 0, INT64_MAX, "a seed"));
+  s.seed = in.Unsigned(in.Expect("seed", 1)[0], "a seed");
   s.start = in.Text(in.Expect("start", 1)[0]);
   s.model = in.Text(in.Expect("model", 1)[0]);
   if (FindModel(s.model) == nullptr) {
