@@ -203,11 +203,11 @@ TEST(SweepProgram, FilesOfARealSweep) {
 
   const std::vector<std::string> summary = SplitLines(ReadFile(out + "/summary.tsv"));
   ASSERT_EQ(summary.size(), 4u);
-  EXPECT_EQ(Fields(summary[0], '\t').size(), 14u);
+  EXPECT_EQ(Fields(summary[0], '\t').size(), 15u);
   int chosen = 0;
   for (size_t i = 1; i < summary.size(); ++i) {
     const auto f = Fields(summary[i], '\t');
-    ASSERT_EQ(f.size(), 14u);
+    ASSERT_EQ(f.size(), 15u);
     EXPECT_EQ(f[0], std::to_string(i));
     chosen += f[13] == "yes";
   }
@@ -217,7 +217,7 @@ TEST(SweepProgram, FilesOfARealSweep) {
   ASSERT_EQ(runs.size(), 10u);
   for (size_t i = 1; i < runs.size(); ++i) {
     const auto f = Fields(runs[i], '\t');
-    ASSERT_EQ(f.size(), 9u);
+    ASSERT_EQ(f.size(), 10u);
     const int64_t seed = std::stoll(f[2]);
     EXPECT_GE(seed, 1);
     EXPECT_LE(seed, 2147483647);
