@@ -100,6 +100,10 @@ ProjectSettings ParseProjectCommandLine(int argc, const char* const* argv) {
   app.add_option("--threads", settings.threads, "threads (the results do not depend on them)")
       ->check(CLI::Range(1, 1024))
       ->type_name("T");
+  app.add_option("--tolerance", settings.tolerance,
+                 "admixture: the EM over Q stops at a step gaining less than this per allele copy")
+      ->check(CLI::PositiveNumber)
+      ->type_name("X");
   app.add_flag("--quiet", settings.quiet, "no line on standard error");
   AddReaderOptions(app, settings.reader, oneRowPerIndividual);
   app.footer("Example: emclade-sweep project study.sweep new.vcf.gz --k 3 --out new.projection");

@@ -8,71 +8,50 @@ namespace {
 constexpr double kLogFloor = -707.0;
 constexpr double kRatioCap = 707.0;
 
-struct QOnlyModel {
-  const GenotypeTable* X = nullptr;
-  const FixedFrequencies* f = nullptr;
-  int32_t N = 0, K = 0, threads = 1;
-  std::vector<double> copies;  // M_n
-  std::vector<double> terms;   // the log-likelihood term of every individual
-  std::vector<double> sums;    // N x K: the A sums
+// One individual: the rows of F of its known copies (copies a outer, loci inner).
+struct OneIndividual {
+  const double* F = nullptr;
+  int32_t K = 0;
+  std::vector<int32_t> rows;
+  std::vector<double> sum;  // the A sums
 };
 
-// One step over individual n: writes q' into to, its term into m.terms[n].
-void StepIndividual(QOnlyModel& m, int32_t n, const double* from, double* to) {
-  const GenotypeTable& X = *m.X;
-  const FixedFrequencies& f = *m.f;
+double StepOne(void* model, const double* q, double* next) {
+  OneIndividual& m = *static_cast<OneIndividual*>(model);
   const int32_t K = m.K;
-  const double* q = from + static_cast<size_t>(n) * K;
-  double* sum = m.sums.data() + static_cast<size_t>(n) * K;
+  double* sum = m.sum.data();
   std::fill_n(sum, K, 0.0);
   double product = 1.0, exponents = 0.0;
-  for (int32_t l = 0; l < X.L; ++l) {
-    const int32_t* rows = f.rowOfCode.data() + f.alleleStart[l];
-    const uint32_t J = static_cast<uint32_t>(f.alleleStart[l + 1] - f.alleleStart[l]);
-    for (int32_t a = 0; a < X.A; ++a) {
-      const uint32_t code = GenotypeCode(X, n, a, l);
-      if (code >= J || rows[code] < 0) continue;
-      const double* p = f.F.data() + static_cast<size_t>(rows[code]) * K;
-      double h = q[0] * p[0];
-      for (int32_t k = 1; k < K; ++k) h += q[k] * p[k];
-      const double w = 1.0 / h;
-      for (int32_t k = 0; k < K; ++k) sum[k] += w * p[k];
-      product *= h;
-    }
+  // Invariant: product * 2^exponents is the product of h over the copies so far, product
+  // kept in [0.5, 1) by frexp after every copy.
+  for (size_t i = 0; i < m.rows.size(); ++i) {
+    const double* p = m.F + static_cast<size_t>(m.rows[i]) * K;
+    double h = q[0] * p[0];
+    for (int32_t k = 1; k < K; ++k) h += q[k] * p[k];
+    const double w = 1.0 / h;
+    for (int32_t k = 0; k < K; ++k) sum[k] += w * p[k];
     int exponent = 0;
-    product = std::frexp(product, &exponent);
+    product = std::frexp(product * h, &exponent);
     exponents += exponent;
   }
-  m.terms[n] = exponents * std::log(2.0) + std::log(product);
-  double* next = to + static_cast<size_t>(n) * K;
-  if (m.copies[n] == 0.0) {
+  const double loglik = exponents * std::log(2.0) + std::log(product);
+  if (m.rows.empty()) {
     std::copy_n(q, K, next);
-    return;
+    return 0.0;
   }
-  const double inverse = 1.0 / m.copies[n];
+  const double inverse = 1.0 / static_cast<double>(m.rows.size());
   for (int32_t k = 0; k < K; ++k) next[k] = q[k] * sum[k] * inverse;
-}
-
-double Step(void* model, const double* from, double* to) {
-  QOnlyModel& m = *static_cast<QOnlyModel*>(model);
-#pragma omp parallel for num_threads(m.threads) schedule(dynamic, 16) if (m.threads > 1)
-  for (int32_t n = 0; n < m.N; ++n) StepIndividual(m, n, from, to);
-  double loglik = 0.0;
-  for (double term : m.terms) loglik += term;
   return loglik;
 }
 
-void Project(void* model, double* theta, double epsilon) {
-  const QOnlyModel& m = *static_cast<const QOnlyModel*>(model);
-  for (int32_t n = 0; n < m.N; ++n) {
-    double* q = theta + static_cast<size_t>(n) * m.K;
-    double total = 0.0;
-    for (int32_t k = 0; k < m.K; ++k) {
-      q[k] = std::clamp(q[k], epsilon, 1.0 - epsilon);
-      total += q[k];
-    }
-    for (int32_t k = 0; k < m.K; ++k) q[k] /= total;
+void ProjectOne(void* model, double* q, double epsilon) {
+  const int32_t K = static_cast<const OneIndividual*>(model)->K;
+  double total = 0.0;
+  for (int32_t k = 0; k < K; ++k) {
+    q[k] = std::clamp(q[k], epsilon, 1.0 - epsilon);
+    total += q[k];
   }
+  for (int32_t k = 0; k < K; ++k) q[k] /= total;
 }
 
 }  // namespace
@@ -115,41 +94,49 @@ void MixturePosterior(const GenotypeTable& X, const FixedFrequencies& f,
   }
 }
 
-AcceleratedRun AdmixtureFixedFrequencies(const GenotypeTable& X, const FixedFrequencies& f,
-                                         AcceleratorSettings settings, int32_t threads,
-                                         Vector2D<double>& Q) {
-  QOnlyModel m;
-  m.X = &X;
-  m.f = &f;
-  m.N = X.N;
-  m.K = f.K;
-  m.threads = std::max(threads, 1);
-  m.copies.assign(m.N, 0.0);
-  m.terms.assign(m.N, 0.0);
-  m.sums.assign(static_cast<size_t>(m.N) * m.K, 0.0);
-  double observed = 0.0;
-  for (int32_t n = 0; n < m.N; ++n) {
-    for (int32_t l = 0; l < X.L; ++l) {
-      const int32_t* rows = f.rowOfCode.data() + f.alleleStart[l];
-      const uint32_t J = static_cast<uint32_t>(f.alleleStart[l + 1] - f.alleleStart[l]);
+FixedFrequencyRun AdmixtureFixedFrequencies(const GenotypeTable& X, const FixedFrequencies& f,
+                                            const AcceleratorSettings& settings, int32_t threads,
+                                            Vector2D<double>& Q) {
+  const int32_t N = X.N, K = f.K;
+  InitVctr2D(Q, N, K, 0.0);
+  std::vector<double> logliks(N, 0.0);
+  std::vector<int32_t> steps(N, 0);
+  std::vector<uint8_t> converged(N, 0);
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    OneIndividual m;
+    m.F = f.F.data();
+    m.K = K;
+    m.sum.assign(K, 0.0);
+    m.rows.reserve(static_cast<size_t>(X.A) * X.L);
+    std::vector<double> theta(K);
+#pragma omp for schedule(dynamic, 4)
+    for (int32_t n = 0; n < N; ++n) {
+      m.rows.clear();
       for (int32_t a = 0; a < X.A; ++a) {
-        const uint32_t code = GenotypeCode(X, n, a, l);
-        if (code < J && rows[code] >= 0) m.copies[n] += 1.0;
+        for (int32_t l = 0; l < X.L; ++l) {
+          const int32_t* rows = f.rowOfCode.data() + f.alleleStart[l];
+          const uint32_t J = static_cast<uint32_t>(f.alleleStart[l + 1] - f.alleleStart[l]);
+          const uint32_t code = GenotypeCode(X, n, a, l);
+          if (code < J && rows[code] >= 0) m.rows.push_back(rows[code]);
+        }
       }
+      AcceleratorSettings own = settings;
+      own.observedCopies = static_cast<double>(m.rows.size());
+      std::fill(theta.begin(), theta.end(), 1.0 / K);
+      const EmMap map{K, &StepOne, &ProjectOne, &m};
+      const AcceleratedRun run = RunAcceleratedEm(map, theta, own);
+      std::copy(theta.begin(), theta.end(), Q[n].begin());
+      logliks[n] = run.loglik;
+      steps[n] = run.steps;
+      converged[n] = run.converged || m.rows.empty();
     }
-    observed += m.copies[n];
   }
-  std::vector<double> theta(static_cast<size_t>(m.N) * m.K, 1.0 / m.K);
-  settings.observedCopies = observed;
-  EmMap map;
-  map.size = static_cast<int64_t>(theta.size());
-  map.step = &Step;
-  map.project = &Project;
-  map.model = &m;
-  const AcceleratedRun run = RunAcceleratedEm(map, theta, settings);
-  InitVctr2D(Q, m.N, m.K, 0.0);
-  for (int32_t n = 0; n < m.N; ++n) {
-    std::copy_n(theta.data() + static_cast<size_t>(n) * m.K, m.K, Q[n].data());
+  FixedFrequencyRun total;
+  for (int32_t n = 0; n < N; ++n) {
+    total.steps += steps[n];
+    total.unconverged += converged[n] ? 0 : 1;
+    total.loglik += logliks[n];
   }
-  return run;
+  return total;
 }

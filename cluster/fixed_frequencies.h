@@ -29,11 +29,18 @@ struct FixedFrequencies {
 void MixturePosterior(const GenotypeTable& X, const FixedFrequencies& f,
                       const std::vector<double>& pi, int32_t threads, Vector2D<double>& Q);
 
-// The admixture model's EM for Q alone (cluster/admixture_em.h with P not updated): for
-// every known copy of individual n, h = sum over k ascending of q_nk p_kx, A_nk += p_kx / h,
-// and q'_nk = q_nk A_nk / M_n (M_n its known copies; the row kept when M_n is 0). The
-// log-likelihood term of n: its running product of h split by frexp after every locus.
-// Runs accelerated (settings) from the uniform Q; Q: N x K. Threads never change a bit.
-AcceleratedRun AdmixtureFixedFrequencies(const GenotypeTable& X, const FixedFrequencies& f,
-                                         AcceleratorSettings settings, int32_t threads,
-                                         Vector2D<double>& Q);
+// The admixture model's EM for Q alone (cluster/admixture_em.h with P not updated), one
+// individual at a time (their rows of Q are independent): for every known copy of n,
+// h = sum over k ascending of q_nk p_kx, A_nk += p_kx / h (copies a outer, loci inner), and
+// q'_nk = q_nk A_nk / M_n (M_n its known copies; the row kept when M_n is 0). n's
+// log-likelihood: its running product of h split by frexp after every copy. Each individual runs
+// accelerated (settings, its own M_n as the observed copies) from the uniform row. Q: N x K;
+// threads never change a bit.
+struct FixedFrequencyRun {
+  int64_t steps = 0;        // EM steps over all individuals
+  int32_t unconverged = 0;  // individuals stopped by maxSteps
+  double loglik = 0.0;      // the sum over individuals, ascending
+};
+FixedFrequencyRun AdmixtureFixedFrequencies(const GenotypeTable& X, const FixedFrequencies& f,
+                                            const AcceleratorSettings& settings, int32_t threads,
+                                            Vector2D<double>& Q);

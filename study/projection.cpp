@@ -112,9 +112,14 @@ int RunProjectCommand(const ProjectSettings& settings) {
   if (basis.model == "admixture") {
     AcceleratorSettings accelerator;
     accelerator.rule = StoppingRule::kPerCopy;
-    accelerator.tolerance = 1e-14;
-    accelerator.maxSteps = 100000;
-    AdmixtureFixedFrequencies(data.X, f, accelerator, settings.threads, Q);
+    accelerator.tolerance = settings.tolerance;
+    accelerator.maxSteps = 20000;
+    const FixedFrequencyRun run =
+        AdmixtureFixedFrequencies(data.X, f, accelerator, settings.threads, Q);
+    if (!settings.quiet && run.unconverged > 0) {
+      std::cerr << "emclade-sweep project: " << run.unconverged << " individuals stopped at "
+                << accelerator.maxSteps << " EM steps before they converged\n";
+    }
   } else {
     MixturePosterior(data.X, f, basis.proportions, settings.threads, Q);
   }

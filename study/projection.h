@@ -20,6 +20,8 @@ struct ProjectSettings {
   std::string outDir;  // default: INPUT's stem + ".projection"
   int32_t threads = 1;
   bool quiet = false;
+  // Admixture: EM over Q stops at a step that gains less than tolerance per known allele copy.
+  double tolerance = 1e-12;
 };
 
 // Writes outDir/K<K>.Q (one row per individual of INPUT, the study's aligned cluster order,
