@@ -31,6 +31,12 @@ struct SweepSettings {
   int32_t threads = 1;  // 1 or more; the results do not depend on it
   std::string start = "ward-anneal";
   std::string model = "mixture";  // study/model.h: "mixture" or "admixture"
+  // A supervised sweep (--supervised FILE; study/supervised_run.h): per individual its
+  // reference population's cluster (-1: estimated) and the populations by cluster; empty
+  // when the sweep is not supervised.
+  std::string supervisedFile;
+  std::vector<int32_t> referenceCluster;
+  std::vector<std::string> referencePopulations;
   int32_t maxIterations = 10000;
   double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
   std::string outDir;
