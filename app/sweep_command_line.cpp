@@ -8,6 +8,7 @@
 #include <iostream>
 #include <thread>
 
+#include "app/sweep_em_options.h"
 #include "app/sweep_picture_options.h"
 #include "data/messages.h"
 #include "study/model.h"
@@ -207,9 +208,11 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
                  "EM iterations at most per run (default 10000)")
       ->type_name("N");
   app.add_option("--tolerance", settings.tolerance,
-                 "a run stops after an iteration that raises the log-likelihood by less than X "
-                 "(default 1e-4; 0: every iteration runs)")
+                 "a run stops after an EM step that raises the log-likelihood by less than X "
+                 "(default 1e-4; with --stop per-copy X per observed allele copy, default 1e-9; "
+                 "0: every iteration runs)")
       ->type_name("X");
+  AddEmOptions(app, settings);
   app.add_option("--out", settings.outDir, "folder of the results (default: INPUT's stem + .sweep)")
       ->type_name("DIR");
   app.add_flag("--quiet", settings.quiet, "no progress lines on standard error");
@@ -275,6 +278,7 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
     FailRun("emclade-sweep: --k: " + why);
   }
   CheckPictureOptions(plotK, settings);
+  CheckEmOptions(app, settings);
   if (FindStart(settings.start) == nullptr) {
     FailRun("emclade-sweep: --start: expected one of " + StartNames() + ", got \"" +
             settings.start + "\"");

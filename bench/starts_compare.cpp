@@ -8,6 +8,11 @@
 // against the truth. bench/starts_table.py turns the lines into the table of bench/README.md.
 //
 //   starts_compare [--cases a,b] [--strategies a,b] [--replicates R] [--threads T]
+//                  [--accelerations none,squarem] [--stop absolute|per-copy] [--tolerance X]
+//
+// --accelerations runs every strategy's replicates once with each EM after the annealing
+// (the same seeds, so the same starts), the acceleration in its own column (default none);
+// --stop and --tolerance as the study command's (default absolute, 1e-4).
 //
 // Besides the study command's own starts (ward-anneal, kmeans, ward, random, dirichlet),
 // strategies measured here only: the Ward cut without its perturbation (ward-plain), the
@@ -302,6 +307,11 @@ struct Result {
   double startSeconds = 0.0, ari = 0.0;
 };
 
+// The EM after the annealing and the tolerance of the runs (--accelerations, --stop,
+// --tolerance).
+RunEmSettings gEm;
+double gTolerance = 1e-4;
+
 // R replicates of one strategy at K, `threads` runs at a time (one when serial).
 std::vector<Result> RunReplicates(const StartContext& context, const StartMethod& method, int32_t K,
                                   int32_t R, int32_t A, const std::vector<int32_t>& J,
@@ -319,7 +329,8 @@ std::vector<Result> RunReplicates(const StartContext& context, const StartMethod
       const auto t0 = std::chrono::steady_clock::now();
       method.routine(context, K, rng, 1, Q);
       results[r].startSeconds = Seconds(t0);
-      results[r].run = RunSweepRun(context, method, K, r + 1, seed, 10000, 1e-4, A, J, 1);
+      results[r].run =
+          RunSweepRun(context, method, K, r + 1, seed, 10000, gTolerance, A, J, 1, gEm);
       results[r].ari = AdjustedRandIndex(Assigned(results[r].run.Q), *gTruth);
       Vector3D<double>().swap(results[r].run.P);
     }
@@ -333,7 +344,7 @@ std::vector<Result> RunReplicates(const StartContext& context, const StartMethod
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> caseNames, strategyNames;
+  std::vector<std::string> caseNames, strategyNames, accelerations = {"none"};
   int32_t R = 10, threads = 2;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i], value = argv[i + 1];
@@ -341,12 +352,15 @@ int main(int argc, char** argv) {
     if (option == "--strategies") strategyNames = SplitList(value);
     if (option == "--replicates") R = std::stoi(value);
     if (option == "--threads") threads = std::stoi(value);
+    if (option == "--accelerations") accelerations = SplitList(value);
+    if (option == "--stop") ParseStoppingRule(value, gEm.rule);
+    if (option == "--tolerance") gTolerance = std::stod(value);
   }
   auto wanted = [](const std::vector<std::string>& list, const std::string& name) {
     return list.empty() || std::find(list.begin(), list.end(), name) != list.end();
   };
   std::cout << "case\tstrategy\treplicate\tseed\tstart_s\trun_s\titerations\tconverged\tloglik"
-               "\tari\ttree_s"
+               "\tari\ttree_s\tacceleration"
             << std::endl;
   for (const Case& c : Cases()) {
     if (!wanted(caseNames, c.name)) continue;
@@ -369,6 +383,17 @@ int main(int argc, char** argv) {
       context->N = X.N;
       context->L = X.L;
     }
+    for (StartContext* context : {&plain, &capped, &full}) {
+      context->observedCopies = 0.0;
+      for (int32_t n = 0; n < X.N; ++n) {
+        for (int32_t a = 0; a < X.A; ++a) {
+          for (int32_t l = 0; l < X.L; ++l) {
+            context->observedCopies += GenotypeCode(X, n, a, l) < static_cast<uint32_t>(J[l]);
+          }
+        }
+      }
+    }
+    gEm.observedCopies = plain.observedCopies;
     PrepareAlleleCountSpace(X, threads, plain.counts);
     capped.counts = full.counts = plain.counts;
     for (const Strategy& s : Strategies()) {
@@ -389,31 +414,36 @@ int main(int argc, char** argv) {
       const double treeSeconds = !s.method.needsWardTree ? 0.0
                                  : context == &full      ? fullSeconds
                                                          : cappedSeconds;
-      const auto t0 = std::chrono::steady_clock::now();
-      std::vector<Result> results;
-      if (s.sweep) {
-        // K = 1 .. K, each K started from the best run of K - 1.
-        Vector2D<double> previous;
-        for (int32_t k = 1; k <= K; ++k) {
-          gPrevious = k > 1 ? &previous : nullptr;
-          results = RunReplicates(*context, s.method, k, k == 1 ? 1 : R, X.A, J, threads, true);
-          size_t best = 0;
-          for (size_t i = 1; i < results.size(); ++i) {
-            if (Outranks(results[i].run, results[best].run)) best = i;
+      for (const std::string& acceleration : accelerations) {
+        ParseAcceleration(acceleration, gEm.acceleration);
+        const auto t0 = std::chrono::steady_clock::now();
+        std::vector<Result> results;
+        if (s.sweep) {
+          // K = 1 .. K, each K started from the best run of K - 1.
+          Vector2D<double> previous;
+          for (int32_t k = 1; k <= K; ++k) {
+            gPrevious = k > 1 ? &previous : nullptr;
+            results = RunReplicates(*context, s.method, k, k == 1 ? 1 : R, X.A, J, threads, true);
+            size_t best = 0;
+            for (size_t i = 1; i < results.size(); ++i) {
+              if (Outranks(results[i].run, results[best].run)) best = i;
+            }
+            previous = results[best].run.Q;
           }
-          previous = results[best].run.Q;
+          gPrevious = nullptr;
+        } else {
+          results = RunReplicates(*context, s.method, K, R, X.A, J, threads, false);
         }
-        gPrevious = nullptr;
-      } else {
-        results = RunReplicates(*context, s.method, K, R, X.A, J, threads, false);
+        for (const Result& r : results) {
+          std::printf("%s\t%s\t%d\t%u\t%.4f\t%.3f\t%d\t%d\t%.4f\t%.4f\t%.3f\t%s\n", c.name.c_str(),
+                      s.name.c_str(), r.run.replicate, r.run.seed, r.startSeconds, r.run.seconds,
+                      r.run.iterations, r.run.converged ? 1 : 0, r.run.loglik, r.ari, treeSeconds,
+                      acceleration.c_str());
+        }
+        std::fflush(stdout);
+        std::cerr << c.name << " " << s.name << " " << acceleration << ": " << Seconds(t0)
+                  << " s\n";
       }
-      for (const Result& r : results) {
-        std::printf("%s\t%s\t%d\t%u\t%.4f\t%.3f\t%d\t%d\t%.4f\t%.4f\t%.3f\n", c.name.c_str(),
-                    s.name.c_str(), r.run.replicate, r.run.seed, r.startSeconds, r.run.seconds,
-                    r.run.iterations, r.run.converged ? 1 : 0, r.run.loglik, r.ari, treeSeconds);
-      }
-      std::fflush(stdout);
-      std::cerr << c.name << " " << s.name << ": " << Seconds(t0) << " s\n";
     }
   }
   return 0;

@@ -14,6 +14,7 @@
 #include "charts/base64.h"
 #include "charts/cluster_colours.h"
 #include "charts/structure_order.h"
+#include "study/accelerated_run.h"
 #include "study/alignment.h"
 #include "study/model.h"
 #include "study/reproducing_command.h"
@@ -253,9 +254,8 @@ std::string RunsSection(const StudyRecord& study) {
           "</span> s together, as each recorded it (the seconds of " +
           Link("runs.tsv", "runs.tsv") +
           "); runs that went at the same time on several threads overlap, so the sweep took "
-          "less wall time. A run converged when an iteration raised the log-likelihood by less "
-          "than " +
-          ShortReal(study.settings.tolerance) + ".</p>\n";
+          "less wall time. " +
+          EscapeHtml(EmDescription(study.settings, ShortReal(study.settings.tolerance))) + "</p>\n";
   return html;
 }
 
@@ -272,6 +272,8 @@ std::string RepeatSection(const StudyRecord& study) {
   fact("Model", EscapeHtml(s.model) + ": a row of Q is " + FindModel(s.model)->memberships);
   fact("Iterations at most", std::to_string(s.maxIterations));
   fact("Tolerance", ShortReal(s.tolerance));
+  fact("Acceleration", EscapeHtml(s.acceleration));
+  fact("Stopping rule", EscapeHtml(s.stop));
   if (!s.plotClusterCounts.empty()) {
     fact("K of the structure plot", DescribeClusterCounts(s.plotClusterCounts));
   }

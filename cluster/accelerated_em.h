@@ -41,12 +41,16 @@ struct AcceleratorSettings {
   double tolerance = 1e-4;  // 0: run every step up to maxSteps
   double observedCopies = 0.0;
   int32_t maxSteps = 10000;  // EM steps (evaluations of F), counted as plain EM counts them
-  double epsilon = 1e-5;     // the clamp of the extrapolated point (measured: see the .cpp)
+  double epsilon = 1e-11;    // the clamp of the extrapolated point (measured: see the .cpp)
   // SQUAREM's bound on the step length alpha: it starts at stepMax0 (1: the first cycle is
   // plain EM), is multiplied by stepFactor after an accepted step at the bound and divided
   // by it (not below stepMax0) after a rejected one (the SQUAREM package's defaults).
   double stepMax0 = 1.0;
   double stepFactor = 4.0;
+  // The extrapolated point is kept when its log-likelihood is not below that of θ1 = F(θ0)
+  // (false: two EM steps per cycle), or of θ2 = F(θ1) (true: three; measured slower, see the
+  // .cpp).
+  bool guardWithSecondStep = false;
 };
 
 // The gain below which a step counts as converged: tolerance, or tolerance x observedCopies.

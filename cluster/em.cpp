@@ -367,12 +367,33 @@ size_t SlotCount(const GenotypeTable& X, const EmLocus& locus, int32_t l) {
   return X.width[l] <= 4 ? size_t{1} << X.width[l] : static_cast<size_t>(locus.missing) + 1;
 }
 
-// Step 2 for the loci of one segment, then their terms. The counts
+// The terms of cluster i of the chunk at locus l from its frequencies p: the floored
+// logarithms, the logarithms and the likelihood factors, once per cluster and allele instead
+// of once per copy.
+void SetLocusTerms(EmWorkspace& w, double* base, const EmChunk& chunk, int32_t i, int32_t l,
+                   const double* p) {
+  const int32_t laneCount = kLanes * chunk.groups;
+  const size_t slot = w.loci[l].slot;
+  const int32_t Jl = w.J[l];
+  double* logs = base + chunk.logTerms + slot * 2 * laneCount + i;
+  double* factors = base + chunk.factors + slot * laneCount + i;
+  const uint8_t* negative = w.negativeAllele.data() + w.alleleStart[l];
+  for (int32_t j = 0; j < Jl; ++j) {
+    const double logP = std::log(p[j]);
+    logs[static_cast<size_t>(j) * 2 * laneCount] = FloorLog(logP);
+    // A negative allele value takes part in the counts and in g, but not in the
+    // likelihood: factor 1 and log 0 leave its product and log sum unchanged.
+    logs[static_cast<size_t>(j) * 2 * laneCount + laneCount] = negative[j] ? 0.0 : logP;
+    factors[static_cast<size_t>(j) * laneCount] = negative[j] ? 1.0 : p[j];
+  }
+}
+
+// Step 2 for the loci of one segment, then (when `terms`) their terms. The counts
 // F[k][l][j] = sum over n ascending of c(n,l,j) * Q[n][k] (individuals without the allele
 // add exactly +0 there, so only the alleles present are added); then P = F * (1/S) with S the
-// sum over j ascending of F; then the logarithms of P, once per cluster and allele instead of
-// once per copy.
-void UpdateSegment(EmWorkspace& w, double* base, const EmSegment& segment, Vector3D<double>& P) {
+// sum over j ascending of F; then the terms of P (SetLocusTerms).
+void UpdateSegment(EmWorkspace& w, double* base, const EmSegment& segment, Vector3D<double>& P,
+                   bool terms) {
   const GenotypeTable& X = *w.X;
   const LocusBlock& block = X.blocks[segment.block];
   const EmLocus* firstLocus = w.loci.data() + segment.firstLocus;
@@ -410,17 +431,7 @@ void UpdateSegment(EmWorkspace& w, double* base, const EmSegment& segment, Vecto
         } else {
           for (int32_t j = 0; j < Jl; ++j) p[j] = F[static_cast<size_t>(j) * laneCount] * inverseS;
         }
-        double* logs = base + chunk.logTerms + slot * 2 * laneCount + i;
-        double* factors = base + chunk.factors + slot * laneCount + i;
-        const uint8_t* negative = w.negativeAllele.data() + w.alleleStart[l];
-        for (int32_t j = 0; j < Jl; ++j) {
-          const double logP = std::log(p[j]);
-          logs[static_cast<size_t>(j) * 2 * laneCount] = FloorLog(logP);
-          // A negative allele value takes part in the counts and in g, but not in the
-          // likelihood: factor 1 and log 0 leave its product and log sum unchanged.
-          logs[static_cast<size_t>(j) * 2 * laneCount + laneCount] = negative[j] ? 0.0 : logP;
-          factors[static_cast<size_t>(j) * laneCount] = negative[j] ? 1.0 : p[j];
-        }
+        if (terms) SetLocusTerms(w, base, chunk, i, l, p);
       }
     }
   }
@@ -563,16 +574,14 @@ void PrepareEmWorkspace(const GenotypeTable& X, const Vector2D<int32_t>& AlleleV
   w.ratioScratch.assign(static_cast<size_t>(w.threads) * K * K, 0.0);
 }
 
-double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGenerator& rng,
-                   EmWorkspace& w, std::vector<double>& MixingProportions,
-                   Vector3D<double>& AlleleFrequencies, Vector2D<double>& ClusteringProbabilities,
-                   Vector2D<double>& LogRatioMatrix, double& AnnealingExponent) {
-  const int32_t N = w.N, A = w.A, K = w.K;
-  const GenotypeTable& X = *w.X;
-  std::vector<double>& pi = MixingProportions;
-  Vector2D<double>& Q = ClusteringProbabilities;
-  double* base = LaneBase(w);
+namespace {
 
+// Steps 1 and 2 from the memberships Q: pi and its logarithms, the memberships padded to
+// whole lane groups for the counts, P (and, when `terms`, the terms of P).
+void MStep(EmWorkspace& w, const Vector2D<double>& Q, std::vector<double>& pi,
+           Vector3D<double>& AlleleFrequencies, bool terms) {
+  const int32_t N = w.N;
+  double* base = LaneBase(w);
   // Step 1, and the memberships padded to whole lane groups for the counts.
   UpdateMixingProportions(w, Q, pi);
   UpdateLogPi(w, pi);
@@ -590,15 +599,18 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
   RunUnits(w.threads, segmentUnits, [&](int32_t unit, int32_t) {
     const int32_t s1 = ShareStart(segments, unit + 1, segmentUnits);
     for (int32_t s = ShareStart(segments, unit, segmentUnits); s < s1; ++s) {
-      UpdateSegment(w, base, w.segments[s], AlleleFrequencies);
+      UpdateSegment(w, base, w.segments[s], AlleleFrequencies, terms);
     }
   });
+}
 
-  const bool settling = t < settlingCount;
-  const bool annealing = settling && emVariant == 'a';
-  const bool stochastic = settling && emVariant == 's';
-  const double beta = AnnealingExponent;
-
+// Steps 3 and 5 (and 4 under annealing with exponent beta) from pi and the terms in the
+// workspace: Q, LogRatioMatrix and each individual's log-likelihood term.
+void EStep(EmWorkspace& w, const std::vector<double>& pi, Vector2D<double>& Q,
+           Vector2D<double>& LogRatioMatrix, bool annealing, double beta) {
+  const int32_t N = w.N, A = w.A, K = w.K;
+  const GenotypeTable& X = *w.X;
+  double* base = LaneBase(w);
   // Steps 3 and 5 (and 4 under annealing), in units of consecutive individuals. Each
   // individual's sums of every cluster, each in its documented order (a outer, l inner),
   // share one pass over the copies: the copies a one after another, each through the
@@ -704,6 +716,31 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
       }
     }
   });
+}
+
+// The log-likelihood: the individuals' terms summed ascending.
+double SumLogLikelihood(const EmWorkspace& w) {
+  double logLikelihood = 0.0;
+  for (int32_t n = 0; n < w.N; ++n) logLikelihood += w.logLikelihoodTerms[n];
+  return logLikelihood;
+}
+
+}  // namespace
+
+double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGenerator& rng,
+                   EmWorkspace& w, std::vector<double>& MixingProportions,
+                   Vector3D<double>& AlleleFrequencies, Vector2D<double>& ClusteringProbabilities,
+                   Vector2D<double>& LogRatioMatrix, double& AnnealingExponent) {
+  const int32_t N = w.N, K = w.K;
+  std::vector<double>& pi = MixingProportions;
+  Vector2D<double>& Q = ClusteringProbabilities;
+  MStep(w, Q, pi, AlleleFrequencies, true);
+
+  const bool settling = t < settlingCount;
+  const bool annealing = settling && emVariant == 'a';
+  const bool stochastic = settling && emVariant == 's';
+  const double beta = AnnealingExponent;
+  EStep(w, pi, Q, LogRatioMatrix, annealing, beta);
 
   // Step 4 of the stochastic variant: one draw per individual, ascending, each over its
   // own row of posteriors.
@@ -716,9 +753,35 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
   }
   if (annealing) AnnealingExponent = beta * 1.2;
 
-  double logLikelihood = 0.0;
-  for (int32_t n = 0; n < N; ++n) logLikelihood += w.logLikelihoodTerms[n];
-  return logLikelihood;
+  return SumLogLikelihood(w);
+}
+
+void EmMStep(EmWorkspace& w, const Vector2D<double>& Q, std::vector<double>& pi,
+             Vector3D<double>& P) {
+  MStep(w, Q, pi, P, false);
+}
+
+double EmEStep(EmWorkspace& w, const std::vector<double>& pi, const Vector3D<double>& P,
+               Vector2D<double>& Q, Vector2D<double>& LogRatioMatrix) {
+  UpdateLogPi(w, pi);
+  double* base = LaneBase(w);
+  const int32_t segments = static_cast<int32_t>(w.segments.size());
+  const int32_t segmentUnits = std::min(segments, kUnitsPerThread * w.threads);
+  RunUnits(w.threads, segmentUnits, [&](int32_t unit, int32_t) {
+    const int32_t s1 = ShareStart(segments, unit + 1, segmentUnits);
+    for (int32_t s = ShareStart(segments, unit, segmentUnits); s < s1; ++s) {
+      const EmSegment& segment = w.segments[s];
+      for (const EmChunk& chunk : w.chunks) {
+        for (int32_t i = 0; i < chunk.clusters; ++i) {
+          for (int32_t l = segment.firstLocus; l < segment.endLocus; ++l) {
+            SetLocusTerms(w, base, chunk, i, l, P[chunk.firstCluster + i][l].data());
+          }
+        }
+      }
+    }
+  });
+  EStep(w, pi, Q, LogRatioMatrix, false, 1.0);
+  return SumLogLikelihood(w);
 }
 
 void RunEM(const GenotypeTable& X, const Vector2D<int32_t>& AlleleValues,

@@ -113,6 +113,17 @@ double EmIteration(int32_t t, char emVariant, int32_t settlingCount, RandomGener
                    Vector3D<double>& AlleleFrequencies, Vector2D<double>& ClusteringProbabilities,
                    Vector2D<double>& LogRatioMatrix, double& AnnealingExponent);
 
+// EmIteration's two halves, for the EM map of the accelerated runs (cluster/mixture_em_map.h):
+// EmMStep is its M-step (mixing proportions and allele frequencies from the memberships Q),
+// EmEStep its plain E-step from given (pi, P): the memberships Q, and the log-likelihood of
+// (pi, P), which it returns. EmMStep followed by EmEStep gives the same bits as a plain
+// EmIteration (EmEStep recomputes the logarithms of P that EmIteration takes from its M-step,
+// with the same operations). Threads as EmIteration: the same bits on any number.
+void EmMStep(EmWorkspace& w, const Vector2D<double>& Q, std::vector<double>& pi,
+             Vector3D<double>& P);
+double EmEStep(EmWorkspace& w, const std::vector<double>& pi, const Vector3D<double>& P,
+               Vector2D<double>& Q, Vector2D<double>& LogRatioMatrix);
+
 // Runs I iterations from the starting ClusteringProbabilities (N x K), with the annealing
 // exponent started at 1.2^-settlingCount. LogLikelihoodHistory (I entries) receives each
 // iteration's log-likelihood; after every 100th iteration "<t+1> Iterations Completed"

@@ -1,6 +1,7 @@
 // One run of the admixture model in a sweep: the replicate's mixture-model run (same seed,
 // start and stopping rule) gives the start, its memberships as ancestry proportions and its
-// frequencies as P; then the admixture model's EM (cluster/admixture_em.h), accelerated.
+// frequencies as P; then the admixture model's EM (cluster/admixture_em.h) with the sweep's
+// --acceleration and --stop.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "study/model.h"
 
+#include "study/accelerated_run.h"
 #include "study/admixture_run.h"
 #include "study/model_choice.h"
 #include "study/sweep_run.h"
@@ -10,7 +11,8 @@ RunRecord RunMixture(const StartContext& context, const StartMethod& start,
                      const RunRecord& planned, const SweepSettings& settings, int32_t A,
                      const std::vector<int32_t>& J, int32_t engineThreads) {
   return RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
-                     settings.maxIterations, settings.tolerance, A, J, engineThreads);
+                     settings.maxIterations, settings.tolerance, A, J, engineThreads,
+                     SweepRunEmSettings(settings, context.observedCopies));
 }
 
 int64_t MixtureParameters(int32_t, int32_t K, const std::vector<int32_t>& J) {

@@ -29,6 +29,8 @@ std::string ReproducingCommand(const SweepSettings& s) {
   if (s.model != "mixture") add("--model", s.model);
   add("--max-iterations", std::to_string(s.maxIterations));
   add("--tolerance", ExactReal(s.tolerance));
+  add("--acceleration", s.acceleration);
+  add("--stop", s.stop);
   const ReaderOptions& r = s.reader;
   if (r.headerRows >= 0) add("--header-rows", std::to_string(r.headerRows));
   if (r.labelColumns >= 0) add("--label-columns", std::to_string(r.labelColumns));

@@ -27,6 +27,8 @@ struct StartContext {
   std::map<int32_t, std::vector<int32_t>> wardLabels;
   // Every individual's allele counts, when a start of the sweep needs them.
   AlleleCountSpace counts;
+  // The allele copies of the table that are not missing (the per-copy stopping rule).
+  double observedCopies = 0.0;
 };
 
 // threads: those of the run's engine; a start's result does not depend on them.

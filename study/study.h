@@ -39,6 +39,10 @@ struct SweepSettings {
   std::vector<std::string> referencePopulations;
   int32_t maxIterations = 10000;
   double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
+  // The EM after the annealing (study/accelerated_run.h): "squarem" or "none" (plain EM);
+  // the stopping rule, "absolute" or "per-copy" (tolerance per observed allele copy).
+  std::string acceleration = "squarem";
+  std::string stop = "absolute";
   std::string outDir;
   bool quiet = false;  // no progress lines
   // Bytes the Ward start's dissimilarities may take (0: half of this computer's memory); not

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cluster/accelerated_em.h"
 #include "data/input_messages.h"
 #include "data/messages.h"
 #include "data/text_lines.h"
@@ -56,6 +57,8 @@ std::string StudyFileText(const StudyRecord& study) {
   AddLine(text, "model", {EscapeField(s.model)});
   AddLine(text, "max-iterations", {std::to_string(s.maxIterations)});
   AddLine(text, "tolerance", {ExactReal(s.tolerance)});
+  AddLine(text, "acceleration", {EscapeField(s.acceleration)});
+  AddLine(text, "stop", {EscapeField(s.stop)});
   AddLine(text, "plot-k", Numbers(s.plotClusterCounts));
   AddLine(text, "plot-format", {EscapeField(s.plotFormat)});
   AddLine(text, "population-order-file", {EscapeField(s.populationOrderFile)});
@@ -184,6 +187,16 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
   s.maxIterations =
       static_cast<int32_t>(in.Whole(in.Expect("max-iterations", 1)[0], 1, 100000000, "iterations"));
   s.tolerance = in.Real(in.Expect("tolerance", 1)[0], "a tolerance");
+  s.acceleration = in.Text(in.Expect("acceleration", 1)[0]);
+  Acceleration acceleration;
+  if (!ParseAcceleration(s.acceleration, acceleration)) {
+    in.Fail("expected an acceleration (squarem or none), found " + QuoteToken(s.acceleration));
+  }
+  s.stop = in.Text(in.Expect("stop", 1)[0]);
+  StoppingRule rule;
+  if (!ParseStoppingRule(s.stop, rule)) {
+    in.Fail("expected a stopping rule (absolute or per-copy), found " + QuoteToken(s.stop));
+  }
   s.plotClusterCounts = ReadNumbers(in, in.Expect("plot-k", -1), 1, 100000, "a K");
   s.plotFormat = in.Text(in.Expect("plot-format", 1)[0]);
   s.populationOrderFile = in.Text(in.Expect("population-order-file", 1)[0]);

@@ -9,7 +9,7 @@
 //   emclade-sweep study <version>
 //   input <path>        reader <header rows> <label columns> <population column> <ploidy>
 //                       <one row per individual> <populations file>   (-1: left to the reader)
-//   k <K>...            replicates, seed, start, max-iterations, tolerance
+//   k <K>...            replicates, seed, start, max-iterations, tolerance, acceleration, stop
 //   plot-k <K>...       plot-format, population-order-file, population-order <name>...
 //   format, detected    shape <N> <A> <L>   populations <0|1>
 //   individual <name> <missing share> [<population>]     N lines, in input order
@@ -22,7 +22,7 @@
 
 #include "study/study.h"
 
-constexpr int32_t kStudyFileVersion = 1;
+constexpr int32_t kStudyFileVersion = 2;  // 2: acceleration and stop
 
 // The text of study's settings and input (its runs are not part of it).
 std::string StudyFileText(const StudyRecord& study);

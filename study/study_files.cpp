@@ -71,13 +71,14 @@ std::string SummaryTable(const StudyRecord& study) {
 
 std::string RunsTable(const StudyRecord& study) {
   std::string text =
-      "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tmodel\n";
+      "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\tmodel"
+      "\n";
   for (const RunRecord& run : study.runs) {
     text += std::to_string(run.K) + '\t' + std::to_string(run.replicate) + '\t' +
             std::to_string(run.seed) + '\t' + run.start + '\t' + std::to_string(run.iterations) +
             '\t' + (run.converged ? "yes" : "no") + '\t' + FormatReal(run.loglik, 6) + '\t' +
             FormatReal(run.seconds, 3) + '\t' + std::to_string(run.mode) + '\t' +
-            study.settings.model + '\n';
+            study.settings.acceleration + '\t' + study.settings.model + '\n';
   }
   return text;
 }

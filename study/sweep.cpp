@@ -7,6 +7,7 @@
 #include <functional>
 #include <iostream>
 
+#include "cluster/mixture_em_map.h"
 #include "data/messages.h"
 #include "data/population_order_file.h"
 #include "data/text_lines.h"
@@ -113,6 +114,7 @@ void MakeStudyRuns(StudyRecord& study, const StudyData& data, const ThreadPlan* 
   context.X = &X;
   context.N = X.N;
   context.L = X.L;
+  context.observedCopies = ObservedCopies(study.missingShare, X.A, X.L);
   if (start.needsWardTree) {
     const auto treeBegan = std::chrono::steady_clock::now();
     PrepareWardTree(context, start, settings.clusterCounts, settings.seed, settings.wardMemoryBytes,

@@ -9,7 +9,8 @@
 
 RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int32_t K,
                       int32_t replicate, uint32_t seed, int32_t maxIterations, double tolerance,
-                      int32_t A, const std::vector<int32_t>& J, int32_t engineThreads) {
+                      int32_t A, const std::vector<int32_t>& J, int32_t engineThreads,
+                      const RunEmSettings& em) {
   const auto began = std::chrono::steady_clock::now();
   const GenotypeTable& X = *context.X;
   const int32_t N = context.N, L = context.L;
@@ -35,18 +36,24 @@ RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int
   const char variant = annealing > 0 ? 'a' : 'c';
   double annealingExponent = std::pow(1.2, -annealing);  // plain EM never reads it
   run.history.reserve(maxIterations > 0 ? std::min(maxIterations, 1 << 16) : 0);
-  for (int32_t t = 0; t < maxIterations; ++t) {
+  const bool accelerated = em.acceleration != Acceleration::kNone;
+  const double threshold = RunStoppingThreshold(em, tolerance);
+  const int32_t plainEnd = accelerated ? std::min(annealing, maxIterations) : maxIterations;
+  for (int32_t t = 0; t < plainEnd; ++t) {
     const double loglik = EmIteration(t, variant, annealing, rng, w, run.proportions, run.P, run.Q,
                                       ratios, annealingExponent);
     run.history.push_back(loglik);
-    if (tolerance > 0.0 && t > annealing && loglik - run.history[t - 1] < tolerance) {
+    if (tolerance > 0.0 && t > annealing && loglik - run.history[t - 1] < threshold) {
       run.converged = true;
       break;
     }
   }
+  run.loglik = run.history.empty() ? 0.0 : run.history.back();
+  if (accelerated && maxIterations > plainEnd) {
+    RunAcceleratedSweepEm(w, em, maxIterations - plainEnd, tolerance, ratios, run);
+  }
   run.history.shrink_to_fit();
   run.iterations = static_cast<int32_t>(run.history.size());
-  run.loglik = run.history.empty() ? 0.0 : run.history.back();
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return run;
 }

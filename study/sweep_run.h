@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "study/accelerated_run.h"
 #include "study/starts.h"
 #include "study/study.h"
 
@@ -16,6 +17,11 @@
 // every iteration (annealing changes only the memberships the next iteration starts from).
 // engineThreads go to the EM workspace; the record does not depend on them. Every field of
 // the record but order, mode and similarityToBest is filled.
+//
+// With an acceleration (--acceleration; study/accelerated_run.h) the EM after the annealing
+// runs through RunMixtureAcceleratedEm instead: history then holds one entry per EM step,
+// iterations counts the steps, and Q is the E-step of the final (pi, P).
 RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int32_t K,
                       int32_t replicate, uint32_t seed, int32_t maxIterations, double tolerance,
-                      int32_t A, const std::vector<int32_t>& J, int32_t engineThreads);
+                      int32_t A, const std::vector<int32_t>& J, int32_t engineThreads,
+                      const RunEmSettings& em = {});

@@ -90,10 +90,11 @@ TEST(StudyFiles, EveryLayoutOfAStudyWorkedByHand) {
        "2\t2\t1\t-8.000000\t-8.500000\t0.707107\t7\t30.000000\t40.000000\t42.500000\tinf\t2\t1\t"
        "yes\tmixture\n"},
       {"runs.tsv",
-       "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tmodel\n"
-       "1\t1\t11\tward\t4\tyes\t-10.500000\t0.250\t1\tmixture\n"
-       "2\t1\t22\tward\t4\tyes\t-8.000000\t0.250\t1\tmixture\n"
-       "2\t2\t33\tward\t5\tno\t-9.000000\t0.500\t2\tmixture\n"},
+       "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\tmode"
+       "l\n"
+       "1\t1\t11\tward\t4\tyes\t-10.500000\t0.250\t1\tsquarem\tmixture\n"
+       "2\t1\t22\tward\t4\tyes\t-8.000000\t0.250\t1\tsquarem\tmixture\n"
+       "2\t2\t33\tward\t5\tno\t-9.000000\t0.500\t2\tsquarem\tmixture\n"},
       {"Q/K1.r1.Q", "1.000000\n1.000000\n1.000000\n"},
       {"Q/K2.r1.Q", "0.100000 0.900000\n0.800000 0.200000\n0.500000 0.500000\n"},
       {"Q/K2.r2.Q", "1.000000 0.000000\n0.000000 1.000000\n0.300000 0.700000\n"},
@@ -144,10 +145,10 @@ TEST(StudyFiles, EveryLayoutOfAStudyWorkedByHand) {
 TEST(SweepProgram, HelpVersionAndErrors) {
   const ProgramResult help = RunProgram({"--help"}, "", 30.0, kSweep);
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* option :
-       {"--k", "--replicates", "--seed", "--threads", "--start", "--max-iterations", "--tolerance",
-        "--out", "--header-rows", "--label-columns", "--population-column", "--ploidy",
-        "--one-row-per-individual", "--populations", "--version"}) {
+  for (const char* option : {"--k", "--replicates", "--seed", "--threads", "--start",
+                             "--max-iterations", "--tolerance", "--acceleration", "--stop", "--out",
+                             "--header-rows", "--label-columns", "--population-column", "--ploidy",
+                             "--one-row-per-individual", "--populations", "--version"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   const ProgramResult version = RunProgram({"--version"}, "", 30.0, kSweep);
@@ -170,6 +171,10 @@ TEST(SweepProgram, HelpVersionAndErrors) {
       {{dir + "/x.txt", "--replicates", "0"}, "--replicates"},
       {{dir + "/x.txt", "--threads", "0"}, "--threads"},
       {{dir + "/x.txt", "--tolerance", "-1"}, "--tolerance"},
+      {{dir + "/x.txt", "--acceleration", "daarem"},
+       "--acceleration: expected squarem or none, got \"daarem\""},
+      {{dir + "/x.txt", "--stop", "relative"},
+       "--stop: expected absolute or per-copy, got \"relative\""},
       {{dir + "/x.txt", "--bogus"}, "--bogus"},
       {{dir + "/missing.txt"}, "missing.txt"},
       {{dir + "/x.txt", "--k", "2-4", "--out", dir + "/o"},
@@ -217,7 +222,8 @@ TEST(SweepProgram, FilesOfARealSweep) {
   ASSERT_EQ(runs.size(), 10u);
   for (size_t i = 1; i < runs.size(); ++i) {
     const auto f = Fields(runs[i], '\t');
-    ASSERT_EQ(f.size(), 10u);
+    ASSERT_EQ(f.size(), 11u);
+    EXPECT_EQ(f[9], "squarem");
     const int64_t seed = std::stoll(f[2]);
     EXPECT_GE(seed, 1);
     EXPECT_LE(seed, 2147483647);

@@ -127,6 +127,14 @@ TEST(SweepInParts, CollectRefusesWhatIsNotOneWholeSweep) {
        1,
        "~emclade-sweep: bad/runs/study.txt: line 6: the folder holds runs of another study "
        "(this job's \"seed\" differs)"},
+      {"another acceleration's job into the folder",
+       [] {},
+       [] {},
+       {"in.str", "--k", "1-2", "--replicates", "2", "--acceleration", "none", "--runs", "2:2",
+        "--out", "bad", "--quiet"},
+       1,
+       "~emclade-sweep: bad/runs/study.txt: line 10: the folder holds runs of another study "
+       "(this job's \"acceleration\" differs)"},
       {"a run outside the sweep",
        [] {},
        [] {},
@@ -277,5 +285,6 @@ TEST(SweepInParts, RecordsKeepEveryBitAndEveryCharacter) {
   s.shard = 1;
   EXPECT_EQ(ReproducingCommand(s),
             "emclade-sweep 'my data/it'\\''s.str' --k 1,2,3,5 --replicates 3 --seed 1 --start ward "
-            "--max-iterations 10000 --tolerance 0 --ploidy 2");
+            "--max-iterations 10000 --tolerance 0 --acceleration squarem --stop absolute "
+            "--ploidy 2");
 }

@@ -90,6 +90,7 @@ TEST(SweepStudy, EveryRunIsTheClassicRunOfItsSeed) {
   for (const auto& c : cases) {
     SweepSettings settings = TestSettings({1, 2, 3, 4}, 2);
     settings.start = c.start;
+    settings.acceleration = "none";
     settings.tolerance = 0.0;
     settings.maxIterations = c.iterations;
     const StudyRecord study = RunStudy(settings, data);
