@@ -10,6 +10,7 @@
 #include "data/input_messages.h"
 #include "data/messages.h"
 #include "data/study_input.h"
+#include "study/model.h"
 #include "study/projection_file.h"
 #include "study/study_files.h"
 
@@ -88,6 +89,10 @@ int RunProjectCommand(const ProjectSettings& settings) {
             std::to_string(settings.K) + ", or an older program made it");
   }
   const ProjectionBasis basis = ReadProjectionFile(basisPath, settings.K);
+  if (FindModel(basis.model) == nullptr) {
+    FailRun("emclade-sweep: " + basisPath + ": a study of the model " + QuoteToken(basis.model) +
+            ", which this program does not know (" + ModelNames() + ")");
+  }
   const StudyData data = ReadStudyInput(settings.inputPath, settings.reader);
 
   int32_t shared = 0, absent = 0, unknownAlleles = 0;

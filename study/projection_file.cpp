@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "study/model.h"
 #include "study/record_text.h"
 
 namespace {
@@ -72,7 +71,6 @@ ProjectionBasis ReadProjectionFile(const std::string& path, int32_t expectedK) {
   }
   ProjectionBasis basis;
   basis.model = in.Text(in.Expect("model", 1)[0]);
-  if (FindModel(basis.model) == nullptr) in.Fail("expected a model (" + ModelNames() + ")");
   basis.K = static_cast<int32_t>(in.Whole(in.Expect("k", 1)[0], 1, 100000, "a K"));
   if (basis.K != expectedK) {
     in.Fail("a projection file of K = " + std::to_string(basis.K) +

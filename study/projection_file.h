@@ -35,5 +35,5 @@ struct ProjectionBasis {
 std::string ProjectionFileText(const StudyRecord& study, const RunRecord& run);
 
 // Reads path; a damaged file, one of another version or another K than expectedK ends the run
-// with one line naming file and line.
+// with one line naming file and line (the model's name is read as it stands).
 ProjectionBasis ReadProjectionFile(const std::string& path, int32_t expectedK);

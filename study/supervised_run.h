@@ -12,8 +12,9 @@
 #include "study/study.h"
 
 // As the model's own run routine (study/model.h), with settings.referenceCluster holding the
-// reference cluster of every individual (-1: estimated). The admixture model starts from the
-// supervised mixture run, as RunAdmixtureRun does.
+// reference cluster of every individual (-1: estimated). The mixture part runs plain EM
+// (EmIteration) with the references held after every iteration; the admixture model then runs
+// its EM (--acceleration, --stop) from it, as RunAdmixtureRun does.
 RunRecord RunSupervisedRun(const StartContext& context, const StartMethod& start,
                            const RunRecord& planned, const SweepSettings& settings, int32_t A,
                            const std::vector<int32_t>& J, int32_t engineThreads);
