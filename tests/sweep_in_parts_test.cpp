@@ -133,7 +133,7 @@ TEST(SweepInParts, CollectRefusesWhatIsNotOneWholeSweep) {
        {"in.str", "--k", "1-2", "--replicates", "2", "--acceleration", "none", "--runs", "2:2",
         "--out", "bad", "--quiet"},
        1,
-       "~emclade-sweep: bad/runs/study.txt: line 10: the folder holds runs of another study "
+       "~emclade-sweep: bad/runs/study.txt: line 11: the folder holds runs of another study "
        "(this job's \"acceleration\" differs)"},
       {"a run outside the sweep",
        [] {},
