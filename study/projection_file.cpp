@@ -24,6 +24,16 @@ std::vector<std::string_view> SplitSpaces(std::string_view field) {
 
 }  // namespace
 
+bool HoldsProjection(const StudyRecord& study, const RunRecord& run) {
+  const size_t K = static_cast<size_t>(run.K);
+  if (run.order.size() != K || run.proportions.size() != K || run.P.size() != K) return false;
+  if (study.locusNames.size() != static_cast<size_t>(study.L)) return false;
+  for (const auto& cluster : run.P) {
+    if (cluster.size() != static_cast<size_t>(study.L)) return false;
+  }
+  return true;
+}
+
 std::string ProjectionFileText(const StudyRecord& study, const RunRecord& run) {
   std::string text = "emclade-sweep projection\t" + std::to_string(kProjectionFileVersion) + '\n';
   text += "model\t" + EscapeField(study.settings.model) + '\n';

@@ -31,7 +31,11 @@ struct ProjectionBasis {
   std::vector<std::vector<double>> P;  // L x (J[l] K): allele j's K frequencies at j K
 };
 
-// The text of the file for run, one of study's runs.
+// Whether run carries what the file holds (its order, proportions and frequencies for every
+// cluster, and study every locus's name): a record made by a sweep or collect always does.
+bool HoldsProjection(const StudyRecord& study, const RunRecord& run);
+
+// The text of the file for run, one of study's runs (HoldsProjection).
 std::string ProjectionFileText(const StudyRecord& study, const RunRecord& run);
 
 // Reads path; a damaged file, one of another version or another K than expectedK ends the run

@@ -323,7 +323,9 @@ void WriteStudyFiles(const StudyRecord& study, const std::string& dir) {
     const std::string name = dir + "/best/K" + std::to_string(s.K);
     WriteWholeFile(name + ".Q", bestText[s.best]);
     WriteWholeFile(name + ".P", FrequencyFile(study, best));
-    WriteWholeFile(name + ".projection", ProjectionFileText(study, best));
+    if (HoldsProjection(study, best)) {
+      WriteWholeFile(name + ".projection", ProjectionFileText(study, best));
+    }
     const std::vector<int32_t> ofK = RunsOfK(study, s.K);
     const std::string clumpp = dir + "/clumpp/K" + std::to_string(s.K);
     WriteWholeFile(clumpp + ".indfile", ClumppIndividuals(study, ofK, populationNumbers));
@@ -351,12 +353,13 @@ std::vector<std::string> StudyFileNames(const StudyRecord& study) {
   }
   for (const KSummary& s : study.summaries) {
     const std::string K = std::to_string(s.K);
-    for (const char* name : {"best/K#.Q", "best/K#.P", "best/K#.projection", "clumpp/K#.indfile",
-                             "clumpp/K#.paramfile"}) {
+    for (const char* name :
+         {"best/K#.Q", "best/K#.P", "clumpp/K#.indfile", "clumpp/K#.paramfile"}) {
       std::string path = name;
       path.replace(path.find('#'), 1, K);
       names.push_back(path);
     }
+    if (HoldsProjection(study, study.runs[s.best])) names.push_back("best/K" + K + ".projection");
   }
   for (const KSummary& s : study.summaries) {
     if (s.chosen) names.push_back("individuals.tsv");
