@@ -216,6 +216,10 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   app.add_option("--model", settings.model,
                  "the model: " + ModelNames() + " (default " + settings.model + ")")
       ->type_name("NAME");
+  app.add_option("--supervised", settings.supervisedFile,
+                 "individuals held at their reference population's cluster (two tab-separated "
+                 "columns: individual, population; K = the populations)")
+      ->type_name("FILE");
   app.add_option("--max-iterations", settings.maxIterations,
                  "EM iterations at most per run (default 10000)")
       ->type_name("N");

@@ -13,6 +13,9 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "prepare") == 0) {
       return RunPrepareCommand(ParsePrepareCommandLine(argc, argv));
     }
+    if (argc >= 2 && std::strcmp(argv[1], "project") == 0) {
+      return RunProjectCommand(ParseProjectCommandLine(argc, argv));
+    }
     if (argc >= 2 && std::strcmp(argv[1], "collect") == 0) {
       return RunCollectCommand(ParseCollectCommandLine(argc, argv), WriteStudyPictures);
     }

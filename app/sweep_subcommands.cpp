@@ -71,3 +71,49 @@ CollectSettings ParseCollectCommandLine(int argc, const char* const* argv) {
   while (settings.dir.size() > 1 && settings.dir.back() == '/') settings.dir.pop_back();
   return settings;
 }
+
+ProjectSettings ParseProjectCommandLine(int argc, const char* const* argv) {
+  ProjectSettings settings;
+  bool oneRowPerIndividual = false;
+  CLI::App app{
+      "emclade-sweep project: places the individuals of INPUT on the best run of K of a "
+      "finished study, its allele frequencies held fixed: their memberships (mixture model) or "
+      "ancestry proportions (admixture model) in the study's aligned cluster order. Loci are "
+      "matched by name; INPUT's loci that the study lacks are left out.",
+      "emclade-sweep project"};
+  app.add_option("STUDY_DIR", settings.studyDir, "the study's folder (the --out of its sweep)")
+      ->required()
+      ->type_name("DIR");
+  app.add_option("INPUT", settings.inputPath,
+                 "the new individuals (STRUCTURE, GENEPOP, VCF/BCF, PLINK or prepared)")
+      ->required()
+      ->type_name("FILE");
+  app.add_option("--k", settings.K, "the K of the study's best run to project onto")
+      ->required()
+      ->check(CLI::Range(1, 100000))
+      ->type_name("K");
+  app.add_option("--out", settings.outDir,
+                 "the folder of K<K>.Q and individuals.tsv (default: INPUT's stem + .projection)")
+      ->type_name("DIR");
+  app.add_option("--threads", settings.threads, "threads (the results do not depend on them)")
+      ->check(CLI::Range(1, 1024))
+      ->type_name("T");
+  app.add_option("--tolerance", settings.tolerance,
+                 "admixture: the EM over Q stops at a step gaining less than this per allele copy")
+      ->check(CLI::PositiveNumber)
+      ->type_name("X");
+  app.add_flag("--quiet", settings.quiet, "no line on standard error");
+  AddReaderOptions(app, settings.reader, oneRowPerIndividual);
+  app.footer("Example: emclade-sweep project study.sweep new.vcf.gz --k 3 --out new.projection");
+  ParseSubcommand(app, argc, argv);
+  CheckReaderOptions(oneRowPerIndividual, settings.reader);
+  while (settings.studyDir.size() > 1 && settings.studyDir.back() == '/') {
+    settings.studyDir.pop_back();
+  }
+  if (settings.outDir.empty()) {
+    std::string stem = std::filesystem::path(settings.inputPath).stem().string();
+    if (stem.empty() || stem == "." || stem == "..") stem = "input";
+    settings.outDir = stem + ".projection";
+  }
+  return settings;
+}

@@ -16,7 +16,8 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDe
 # readers, so that CI time stays bounded as their number grows).
 targets=(genotype_file_fuzz:genotype_file genotype_file_small_buffer_fuzz:genotype_file
   command_line_fuzz:command_line structure_fuzz:structure:2 genepop_fuzz:genepop:2
-  populations_fuzz:populations:2 plink_fuzz:plink:2)
+  populations_fuzz:populations:2 plink_fuzz:plink:2 supervision_fuzz:supervision:2
+  projection_fuzz:projection:2)
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]%%:*}"
 
 status=0

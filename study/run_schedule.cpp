@@ -16,6 +16,7 @@
 #include "study/model.h"
 #include "study/progress.h"
 #include "study/run_seeds.h"
+#include "study/supervised_run.h"
 #include "study/sweep_run.h"
 
 ThreadPlan PlanThreads(int64_t copies, int32_t runCount, int32_t threads) {
@@ -70,7 +71,9 @@ void MakeRuns(const StartContext& context, const StartMethod& start, const Sweep
       const RunRecord& planned = runs[i];
       RunRecord result;
       try {
-        result = model.run(context, start, planned, settings, A, J, plan.engineThreads);
+        const ModelRunRoutine routine =
+            settings.referenceCluster.empty() ? model.run : &RunSupervisedRun;
+        result = routine(context, start, planned, settings, A, J, plan.engineThreads);
       } catch (const std::bad_alloc&) {
         FailRun("emclade-sweep: out of memory in run K " + std::to_string(planned.K) +
                 ", replicate " + std::to_string(planned.replicate));

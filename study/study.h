@@ -32,6 +32,12 @@ struct SweepSettings {
   std::string start = "ward-anneal";
   std::string search = "none";  // after a run converges: "none" or "split-merge"
   std::string model = "mixture";  // study/model.h: "mixture" or "admixture"
+  // A supervised sweep (--supervised FILE; study/supervised_run.h): per individual its
+  // reference population's cluster (-1: estimated) and the populations by cluster; empty
+  // when the sweep is not supervised.
+  std::string supervisedFile;
+  std::vector<int32_t> referenceCluster;
+  std::vector<std::string> referencePopulations;
   int32_t maxIterations = 10000;
   double tolerance = 1e-4;  // absolute rise of the log-likelihood; 0 runs every iteration
   // The EM after the annealing (study/accelerated_run.h): "squarem" or "none" (plain EM);

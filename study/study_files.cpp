@@ -11,6 +11,7 @@
 
 #include "data/messages.h"
 #include "study/alignment.h"
+#include "study/projection_file.h"
 #include "study/run_seeds.h"
 #include "study/study_folder.h"
 
@@ -324,6 +325,9 @@ void WriteStudyFiles(const StudyRecord& study, const std::string& dir) {
     const std::string name = dir + "/best/K" + std::to_string(s.K);
     WriteWholeFile(name + ".Q", bestText[s.best]);
     WriteWholeFile(name + ".P", FrequencyFile(study, best));
+    if (HoldsProjection(study, best)) {
+      WriteWholeFile(name + ".projection", ProjectionFileText(study, best));
+    }
     const std::vector<int32_t> ofK = RunsOfK(study, s.K);
     const std::string clumpp = dir + "/clumpp/K" + std::to_string(s.K);
     WriteWholeFile(clumpp + ".indfile", ClumppIndividuals(study, ofK, populationNumbers));
@@ -357,6 +361,7 @@ std::vector<std::string> StudyFileNames(const StudyRecord& study) {
       path.replace(path.find('#'), 1, K);
       names.push_back(path);
     }
+    if (HoldsProjection(study, study.runs[s.best])) names.push_back("best/K" + K + ".projection");
   }
   for (const KSummary& s : study.summaries) {
     if (s.chosen) names.push_back("individuals.tsv");

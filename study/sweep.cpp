@@ -18,6 +18,7 @@
 #include "study/run_selection.h"
 #include "study/study_file.h"
 #include "study/study_files.h"
+#include "study/supervised_run.h"
 #include "study/whole_sweep.h"
 
 namespace {
@@ -184,6 +185,7 @@ int RunSweepCommand(const SweepSettings& settings, StudyFileWriter writeMore) {
       asked.clusterCounts.pop_back();
     }
   }
+  if (!asked.supervisedFile.empty()) ApplySupervision(data.names, asked);
   const bool terminal = isatty(STDERR_FILENO) == 1;
   if (MakesPartOfSweep(asked)) {
     // The folder before the work, so that a folder that cannot be made costs no runs.

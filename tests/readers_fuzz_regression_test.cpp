@@ -41,5 +41,11 @@ TEST(ReaderFuzzRegressions, Populations) {
 TEST(ReaderFuzzRegressions, Plink) {
   ReplayAll("plink", CheckPlinkInput);
 }
+TEST(ReaderFuzzRegressions, Supervision) {
+  ReplayAll("supervision", CheckSupervisionInput);
+}
+TEST(ReaderFuzzRegressions, Projection) {
+  ReplayAll("projection", CheckProjectionInput);
+}
 
 }  // namespace

@@ -12,7 +12,9 @@
 #include "data/populations_file.h"
 #include "data/structure_file.h"
 #include "data/structure_layout.h"
+#include "data/supervision_file.h"
 #include "fuzz/in_process_run.h"
+#include "study/projection_file.h"
 
 namespace {
 
@@ -237,4 +239,40 @@ std::string CheckPlinkInput(const uint8_t* data, size_t size) {
     return EndProblem(run, prefix + ".bed");
   }
   return ShapeProblem(read);
+}
+
+std::string CheckSupervisionInput(const uint8_t* data, size_t size) {
+  const std::string all = Text(data, size);
+  const size_t cut = all.find('\0');
+  if (cut == std::string::npos) return "";
+  const std::vector<std::string> names = Lines(all.substr(0, cut));
+  const std::string path = "fuzz.tsv";
+  Supervision read;
+  const InProcessResult run =
+      RunInProcess([&] { read = ReadSupervisionText(path, all.substr(cut + 1), names); });
+  if (run.ended) return EndProblem(run, path);
+  if (read.cluster.size() != names.size() || read.populations.empty()) return "a partial result";
+  for (int32_t c : read.cluster) {
+    if (c < -1 || c >= static_cast<int32_t>(read.populations.size()))
+      return "a cluster out of range";
+  }
+  return "";
+}
+
+std::string CheckProjectionInput(const uint8_t* data, size_t size) {
+  const std::string path = ScratchDir() + "/fuzz.projection";
+  std::ofstream(path, std::ios::binary) << Text(data, size);
+  ProjectionBasis read;
+  const InProcessResult run = RunInProcess([&] { read = ReadProjectionFile(path, 2); });
+  if (run.ended) return EndProblem(run, path);
+  if (read.K != 2 || read.order.size() != 2 || read.proportions.size() != 2) return "not K = 2";
+  if (read.P.size() != read.alleleValues.size() || read.P.size() != read.locusNames.size()) {
+    return "loci not one per line";
+  }
+  for (size_t l = 0; l < read.P.size(); ++l) {
+    if (read.alleleValues[l].empty() || read.P[l].size() != 2 * read.alleleValues[l].size()) {
+      return "frequencies not K per allele";
+    }
+  }
+  return "";
 }
