@@ -74,7 +74,6 @@ CollectSettings ParseCollectCommandLine(int argc, const char* const* argv) {
 
 ProjectSettings ParseProjectCommandLine(int argc, const char* const* argv) {
   ProjectSettings settings;
-  bool oneRowPerIndividual = false;
   CLI::App app{
       "emclade-sweep project: places the individuals of INPUT on the best run of K of a "
       "finished study, its allele frequencies held fixed: their memberships (mixture model) or "
@@ -103,10 +102,9 @@ ProjectSettings ParseProjectCommandLine(int argc, const char* const* argv) {
       ->check(CLI::PositiveNumber)
       ->type_name("X");
   app.add_flag("--quiet", settings.quiet, "no line on standard error");
-  AddReaderOptions(app, settings.reader, oneRowPerIndividual);
+  AddReaderOptions(app, settings.reader);
   app.footer("Example: emclade-sweep project study.sweep new.vcf.gz --k 3 --out new.projection");
   ParseSubcommand(app, argc, argv);
-  CheckReaderOptions(oneRowPerIndividual, settings.reader);
   while (settings.studyDir.size() > 1 && settings.studyDir.back() == '/') {
     settings.studyDir.pop_back();
   }
