@@ -7,6 +7,31 @@
 #include "study/accelerated_run.h"
 #include "study/sweep_run.h"
 
+AcceleratorSettings AdmixtureAccelerator(const SweepSettings& settings, const RunEmSettings& em,
+                                         const AdmixtureModel& model) {
+  AcceleratorSettings accelerator;
+  accelerator.method = em.acceleration;
+  accelerator.rule = em.rule;
+  accelerator.tolerance = settings.tolerance;
+  accelerator.observedCopies = model.observedCopies;
+  accelerator.maxSteps = settings.maxIterations;
+  return accelerator;
+}
+
+void RecordAdmixtureFit(const AdmixtureModel& model, const std::vector<double>& theta,
+                        const AcceleratedRun& fit, RunRecord& run) {
+  UnpackAdmixture(model, theta, run.Q, run.P);
+  run.history = fit.history;
+  run.iterations = static_cast<int32_t>(run.history.size());
+  run.converged = fit.converged;
+  run.loglik = fit.loglik;
+  run.proportions.assign(run.K, 0.0);
+  for (const std::vector<double>& row : run.Q) {
+    for (int32_t k = 0; k < run.K; ++k) run.proportions[k] += row[k];
+  }
+  for (double& share : run.proportions) share /= static_cast<double>(run.Q.size());
+}
+
 RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
                           const RunRecord& planned, const SweepSettings& settings, int32_t A,
                           const std::vector<int32_t>& J, int32_t engineThreads) {
@@ -19,24 +44,10 @@ RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
   PrepareAdmixtureModel(*context.X, run.K, engineThreads, model);
   std::vector<double> theta;
   PackAdmixture(model, run.Q, run.P, theta);
-  AcceleratorSettings accelerator;
-  accelerator.method = em.acceleration;
-  accelerator.rule = em.rule;
-  accelerator.tolerance = settings.tolerance;
-  accelerator.observedCopies = model.observedCopies;
-  accelerator.maxSteps = settings.maxIterations;
+  const AcceleratorSettings accelerator = AdmixtureAccelerator(settings, em, model);
   ProjectAdmixture(model, theta.data(), accelerator.epsilon);
   const AcceleratedRun admixture = RunAcceleratedEm(AdmixtureEmMap(model), theta, accelerator);
-  UnpackAdmixture(model, theta, run.Q, run.P);
-  run.history = admixture.history;
-  run.iterations = static_cast<int32_t>(run.history.size());
-  run.converged = admixture.converged;
-  run.loglik = admixture.loglik;
-  run.proportions.assign(run.K, 0.0);
-  for (const std::vector<double>& row : run.Q) {
-    for (int32_t k = 0; k < run.K; ++k) run.proportions[k] += row[k];
-  }
-  for (double& share : run.proportions) share /= static_cast<double>(run.Q.size());
+  RecordAdmixtureFit(model, theta, admixture, run);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return run;
 }

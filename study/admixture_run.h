@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "cluster/accelerated_em.h"
+#include "cluster/admixture_em.h"
+#include "study/accelerated_run.h"
 #include "study/starts.h"
 #include "study/study.h"
 
@@ -17,6 +20,16 @@
 RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
                           const RunRecord& planned, const SweepSettings& settings, int32_t A,
                           const std::vector<int32_t>& J, int32_t engineThreads);
+
+// The accelerator's settings for the admixture EM of a sweep's run: the sweep's acceleration,
+// stopping rule, tolerance and iterations, the model's observed copies.
+AcceleratorSettings AdmixtureAccelerator(const SweepSettings& settings, const RunEmSettings& em,
+                                         const AdmixtureModel& model);
+
+// Puts the admixture EM's outcome into run: Q and P from theta, the history, iterations,
+// converged and loglik of the fit, and as proportions the mean ancestry proportions.
+void RecordAdmixtureFit(const AdmixtureModel& model, const std::vector<double>& theta,
+                        const AcceleratedRun& fit, RunRecord& run);
 
 // The admixture model's log-likelihood of run.Q and run.P on X: that of the EM step from them
 // (AdmixtureStep), as the run's EM computed it for its final estimates.

@@ -12,6 +12,7 @@
 #include "data/supervision_file.h"
 #include "data/text_lines.h"
 #include "study/accelerated_run.h"
+#include "study/admixture_run.h"
 
 namespace {
 
@@ -105,27 +106,13 @@ RunRecord RunSupervisedRun(const StartContext& context, const StartMethod& start
     PrepareAdmixtureModel(*context.X, run.K, engineThreads, model);
     std::vector<double> theta;
     PackAdmixture(model, run.Q, run.P, theta);
-    const RunEmSettings em = SweepRunEmSettings(settings, context.observedCopies);
-    AcceleratorSettings accelerator;
-    accelerator.method = em.acceleration;
-    accelerator.rule = em.rule;
-    accelerator.tolerance = settings.tolerance;
-    accelerator.observedCopies = model.observedCopies;
-    accelerator.maxSteps = settings.maxIterations;
+    const AcceleratorSettings accelerator = AdmixtureAccelerator(
+        settings, SweepRunEmSettings(settings, context.observedCopies), model);
     HeldMap held{AdmixtureEmMap(model), &settings.referenceCluster, run.K};
     const EmMap map{held.inner.size, &HeldStep, &HeldProject, &held};
     HeldProject(&held, theta.data(), accelerator.epsilon);
     const AcceleratedRun admixture = RunAcceleratedEm(map, theta, accelerator);
-    UnpackAdmixture(model, theta, run.Q, run.P);
-    run.history = admixture.history;
-    run.iterations = static_cast<int32_t>(run.history.size());
-    run.converged = admixture.converged;
-    run.loglik = admixture.loglik;
-    run.proportions.assign(run.K, 0.0);
-    for (const std::vector<double>& row : run.Q) {
-      for (int32_t k = 0; k < run.K; ++k) run.proportions[k] += row[k];
-    }
-    for (double& share : run.proportions) share /= static_cast<double>(run.Q.size());
+    RecordAdmixtureFit(model, theta, admixture, run);
   }
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return run;
