@@ -165,3 +165,16 @@ void JoinNearestBySharing(const AlleleCountSpace& space, int32_t K, int32_t thre
     labels[n] = best >= 0 ? best : firstMembers;
   }
 }
+
+double LocusSquares(const AlleleCountSpace& space, const std::vector<double>& W, int32_t K,
+                    int32_t k, int32_t l, double& T) {
+  const double* w = W.data() + static_cast<size_t>(space.codeStart[l]) * K + k;
+  const int32_t J = static_cast<int32_t>(space.fields[l].missing);
+  double squares = 0.0;
+  T = 0.0;
+  for (int32_t c = 0; c < J; ++c) {
+    T += w[static_cast<size_t>(c) * K];
+    squares += w[static_cast<size_t>(c) * K] * w[static_cast<size_t>(c) * K];
+  }
+  return T > 0.0 ? T - squares / T : 0.0;
+}

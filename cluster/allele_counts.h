@@ -56,6 +56,12 @@ void AddCounts(const AlleleCountSpace& space, int32_t n, int32_t k, int32_t K, d
 void CountByLabel(const AlleleCountSpace& space, const std::vector<int32_t>& labels, int32_t K,
                   int32_t threads, std::vector<double>& W);
 
+// Cluster k's observed copies T at locus l and their sum of squares around the cluster's
+// allele shares, T - sum over alleles of S^2 / T (0 when T is 0), from W, the columns of
+// summed counts CountByLabel makes; the alleles ascending.
+double LocusSquares(const AlleleCountSpace& space, const std::vector<double>& W, int32_t K,
+                    int32_t k, int32_t l, double& T);
+
 // Every individual labelled -1 joins the group (0 .. K-1, of the individuals labelled so)
 // whose members share the most alleles with it over the copies observed in both: the largest
 // x_n . S_k / sum over l of o_nl T_kl, S_k the count sum of group k, o_nl and T_kl the

@@ -109,14 +109,8 @@ double SquaresOfClusters(const AlleleCountSpace& space, const std::vector<double
   double total = 0.0;
   for (int32_t k = 0; k < K; ++k) {
     for (int32_t l = 0; l < space.L; ++l) {
-      const double* w = W.data() + static_cast<size_t>(space.codeStart[l]) * K + k;
-      const int32_t J = static_cast<int32_t>(space.fields[l].missing);
-      double T = 0.0, squares = 0.0;
-      for (int32_t c = 0; c < J; ++c) {
-        T += w[static_cast<size_t>(c) * K];
-        squares += w[static_cast<size_t>(c) * K] * w[static_cast<size_t>(c) * K];
-      }
-      if (T > 0.0) total += T - squares / T;
+      double T = 0.0;
+      total += LocusSquares(space, W, K, k, l, T);
     }
   }
   return total;

@@ -54,14 +54,8 @@ std::vector<SplitMergeMove> RankSplitMergeMoves(const AlleleCountSpace& space,
     if (sizes[k] < 2) continue;
     double copies = 0.0, squares = 0.0;
     for (int32_t l = 0; l < space.L; ++l) {
-      const double* w = W.data() + static_cast<size_t>(space.codeStart[l]) * K + k;
-      const int32_t J = static_cast<int32_t>(space.fields[l].missing);
-      double T = 0.0, S2 = 0.0;
-      for (int32_t c = 0; c < J; ++c) {
-        T += w[static_cast<size_t>(c) * K];
-        S2 += w[static_cast<size_t>(c) * K] * w[static_cast<size_t>(c) * K];
-      }
-      if (T > 0.0) squares += T - S2 / T;
+      double T = 0.0;
+      squares += LocusSquares(space, W, K, k, l, T);
       copies += T;
     }
     splits.push_back({copies > 0.0 ? squares / copies : 0.0, k});

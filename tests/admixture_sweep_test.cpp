@@ -15,12 +15,6 @@ namespace {
 
 const std::string kSweep = EMCLADE_SWEEP_EXE;
 
-std::string ExampleFolder() {
-  const std::string dir = MakeTempDir();
-  fs::copy_file(std::string(EMCLADE_SOURCE_DIR) + "/examples/example.str", dir + "/in.str");
-  return dir;
-}
-
 ProgramResult Sweep(const std::string& dir, std::vector<std::string> args) {
   for (const char* option : {"--k", "1-3", "--replicates", "2", "--quiet"}) args.push_back(option);
   return RunProgram(args, dir, 120.0, kSweep);

@@ -25,12 +25,6 @@ ProgramResult Sweep(const std::string& dir, std::vector<std::string> args, int k
   return result;
 }
 
-std::string ExampleFolder() {
-  const std::string dir = MakeTempDir();
-  fs::copy_file(std::string(EMCLADE_SOURCE_DIR) + "/examples/example.str", dir + "/in.str");
-  return dir;
-}
-
 // The entries of dir/runs/, and the names beside dir's folders (hidden ones included).
 std::string Listing(const std::string& dir) {
   std::string text;

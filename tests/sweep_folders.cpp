@@ -66,3 +66,10 @@ std::string SweepFolderDifference(const std::string& dir, const std::string& oth
   }
   return differ;
 }
+
+std::string ExampleFolder() {
+  const std::string dir = MakeTempDir();
+  std::filesystem::copy_file(std::string(EMCLADE_SOURCE_DIR) + "/examples/example.str",
+                             dir + "/in.str");
+  return dir;
+}

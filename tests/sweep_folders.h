@@ -13,3 +13,6 @@ std::map<std::string, std::string> SweepFolderFiles(const std::string& dir);
 // "" when both folders hold the same files with the same bytes (masked as above), else the
 // names of the files that differ or are in only one of them.
 std::string SweepFolderDifference(const std::string& dir, const std::string& other);
+
+// A new temporary folder holding the shipped example as in.str.
+std::string ExampleFolder();

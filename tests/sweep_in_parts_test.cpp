@@ -25,13 +25,6 @@ namespace {
 
 const std::string kSweep = EMCLADE_SWEEP_EXE;
 
-// A folder holding the shipped example as in.str; every command runs in it.
-std::string ExampleFolder() {
-  const std::string dir = MakeTempDir();
-  fs::copy_file(std::string(EMCLADE_SOURCE_DIR) + "/examples/example.str", dir + "/in.str");
-  return dir;
-}
-
 ProgramResult Sweep(const std::string& dir, std::vector<std::string> args) {
   return RunProgram(args, dir, 120.0, kSweep);
 }
