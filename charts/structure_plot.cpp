@@ -201,8 +201,12 @@ bool DrawStructurePlot(const StudyRecord& study, PlotFormat format, std::string&
   UseFont(cr, fonts.regular.get(), kLabelPoints);
   cairo_font_extents(cr, &font);
 
-  DrawLabel(cr, fonts.bold.get(), kTitlePoints, kInkColour,
-            "Cluster memberships (best replicate of each K)", layout.barsLeft, 20.0, 0.0);
+  // A row of Q is a membership probability under the mixture model, an ancestry share under
+  // the admixture model.
+  const char* title = study.settings.model == "admixture"
+                          ? "Ancestry proportions (best replicate of each K)"
+                          : "Cluster memberships (best replicate of each K)";
+  DrawLabel(cr, fonts.bold.get(), kTitlePoints, kInkColour, title, layout.barsLeft, 20.0, 0.0);
   // The key: every cluster's colour and aligned number.
   for (int32_t c = 0; c < largestK; ++c) {
     const double x = layout.barsLeft + 60.0 + (c % perRow) * keyWidth;
