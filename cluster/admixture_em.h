@@ -23,8 +23,10 @@
 // (at a locus of two alleles, both non-negative: r = 1 / (h_0 h_1), w_0 = c_0 (h_1 r),
 // w_1 = c_1 (h_0 r), one division for both),
 // and adds w p_klx to n's sum A_nk (loci ascending, alleles ascending within a locus) and
-// w q_nk to the sum B_klx. B_klx runs in four partial sums, individual n to partial n mod 4
-// (n ascending in each), combined ((B0 + B1) + B2) + B3. Then
+// w q_nk to the sum B_klx. The individuals fall in tiles of 128 (n / 128); in each tile B_klx
+// runs in four partial sums, individual n to partial n mod 4 (n ascending in each), combined
+// ((B0 + B1) + B2) + B3 into the tile's sum T_t; B_klx = T_0 + T_1 + ... (tiles ascending,
+// from T_0). Then
 //   q'_nk = (q_nk A_nk) / M_n (M_n: n's observed copies; Q row kept when M_n is 0),
 //   p'_klx = (p_klx B_klx) / D with D the sum over x ascending of p_klx B_klx (P kept when D
 //   is 0 or not finite).
@@ -33,8 +35,9 @@
 // ascending, and after each locus split exactly by frexp into m (in [0.5, 1)) and an exponent
 // E added to a running sum; its term is E ln 2 + ln m; the terms summed n ascending.
 //
-// Threads never change a bit: the Q sums and the log-likelihood terms are split by groups
-// of four individuals, the B sums by segments of loci, each sum in the order above.
+// One pass over the table: h and w serve both sums. Threads never change a bit: the tiles
+// (fixed in size) are the units of work, the tiles' B sums are added per segment of loci, each
+// sum in the order above.
 struct AdmixtureSegment {
   int32_t block = 0;
   int32_t firstLocus = 0, endLocus = 0;
@@ -56,7 +59,9 @@ struct AdmixtureModel {
   // Rewritten every step (lane-sized storage in doubles, four to a lane group).
   std::vector<double> frequencies;  // sum J x K: P of `from`, allele by allele
   std::vector<double> laneQ;        // (N + 3) / 4 groups x K x 4: Q of `from`, four individuals
-  std::vector<double> sums;         // sum J x K x 4: the B partial sums
+  int64_t segmentSlots = 0;         // the most B sums of one segment (alleles x K)
+  std::vector<double> sums;         // threads x segmentSlots x 4: a segment's B lane sums
+  std::vector<double> tileSums;     // tiles x sum J x K: each tile's B sums
   std::vector<double> records;      // groups x (K + 2) x 4: A sums, m, E
 };
 

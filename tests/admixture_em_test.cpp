@@ -24,7 +24,8 @@ double LiteralStep(const GenotypeTable& X, int32_t K, const std::vector<double>&
   const double* Q = from.data();
   const double* P = from.data() + static_cast<size_t>(N) * K;
   auto p = [&](int32_t k, size_t slot) { return P[k * alleles + slot]; };
-  std::vector<double> B(4 * alleles * K, 0.0);
+  const int32_t tiles = (N + 127) / 128;  // tiles of 128 individuals, four lane sums each
+  std::vector<double> B(static_cast<size_t>(tiles) * 4 * alleles * K, 0.0);
   to.assign(from.size(), 0.0);
   double loglik = 0.0;
   for (int32_t n = 0; n < N; ++n) {
@@ -57,7 +58,7 @@ double LiteralStep(const GenotypeTable& X, int32_t K, const std::vector<double>&
         }
         for (int32_t k = 0; k < K; ++k) {
           sumA[k] += w * p(k, slot);
-          B[((n % 4) * alleles + slot) * K + k] += w * Q[n * K + k];
+          B[(((n / 128) * 4 + n % 4) * alleles + slot) * K + k] += w * Q[n * K + k];
         }
         for (int32_t c = 0; c < count[x]; ++c) m *= h;
       }
@@ -74,8 +75,10 @@ double LiteralStep(const GenotypeTable& X, int32_t K, const std::vector<double>&
       double D = 0.0;
       double* out = to.data() + static_cast<size_t>(N) * K + k * alleles;
       for (int32_t s = start[l]; s < start[l + 1]; ++s) {
-        auto b = [&](int32_t r) { return B[(r * alleles + s) * K + k]; };
-        out[s] = p(k, s) * (((b(0) + b(1)) + b(2)) + b(3));
+        auto b = [&](int32_t t, int32_t r) { return B[((t * 4 + r) * alleles + s) * K + k]; };
+        double sum = ((b(0, 0) + b(0, 1)) + b(0, 2)) + b(0, 3);
+        for (int32_t t = 1; t < tiles; ++t) sum += ((b(t, 0) + b(t, 1)) + b(t, 2)) + b(t, 3);
+        out[s] = p(k, s) * sum;
         D += out[s];
       }
       for (int32_t s = start[l]; s < start[l + 1]; ++s) {
@@ -129,6 +132,7 @@ const Case kCases[] = {
     {13, 3, 50, 2, 6, 0.1, 0.0},      // triploid
     {11, 1, 200, 5, 2, 0.0, 0.0},     // haploid
     {6, 9, 30, 3, 4, 0.1, 0.0},       // more copies than the packed kernel takes
+    {300, 2, 70, 3, 3, 0.05, 0.0},    // three tiles of individuals, each its own B sums
 };
 
 TEST(AdmixtureEm, StepMatchesTheLiteralVersionOnEveryThreadCount) {
