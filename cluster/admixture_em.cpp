@@ -1,5 +1,7 @@
 #include "cluster/admixture_em.h"
 
+#include "cluster/block_squarem.h"
+
 #include <omp.h>
 
 #include <algorithm>
@@ -511,6 +513,16 @@ EmMap AdmixtureEmMap(AdmixtureModel& m) {
   map.project = &ProjectAdapter;
   map.model = &m;
   return map;
+}
+
+std::vector<int64_t> AdmixtureBlocks(const AdmixtureModel& m) {
+  return {0, static_cast<int64_t>(m.N) * m.K};
+}
+
+AcceleratedRun RunAdmixtureEm(AdmixtureModel& m, std::vector<double>& theta,
+                              const AcceleratorSettings& settings) {
+  return RunBlockSquarem(AdmixtureEmMap(m), AdmixtureBlocks(m), kAdmixtureStopCycles, theta,
+                         settings);
 }
 
 void PackAdmixture(const AdmixtureModel& m, const Vector2D<double>& Q, const Vector3D<double>& P,

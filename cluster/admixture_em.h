@@ -82,6 +82,18 @@ void ProjectAdmixture(const AdmixtureModel& m, double* theta, double epsilon);
 // The model as the accelerator's EM map (m must outlive it).
 EmMap AdmixtureEmMap(AdmixtureModel& m);
 
+// Where theta's blocks of their own step length begin (cluster/block_squarem.h): Q at 0, P
+// at N K.
+std::vector<int64_t> AdmixtureBlocks(const AdmixtureModel& m);
+
+// How many cycles of the accelerator the admixture model's stopping rule looks back over.
+constexpr int32_t kAdmixtureStopCycles = 5;
+
+// The admixture model's EM from theta: plain (settings.method kNone) or with a step length of
+// its own for Q and for P (RunBlockSquarem over AdmixtureBlocks, kAdmixtureStopCycles).
+AcceleratedRun RunAdmixtureEm(AdmixtureModel& m, std::vector<double>& theta,
+                              const AcceleratorSettings& settings);
+
 // Theta from Q (N x K) and P (K x L x J[l]), and back.
 void PackAdmixture(const AdmixtureModel& m, const Vector2D<double>& Q, const Vector3D<double>& P,
                    std::vector<double>& theta);
