@@ -9,7 +9,7 @@
 // adjusted Rand index of the arg-max against the populations of the unmixed individuals.
 //
 //   admixture_compare N L K FST ALLELES_MIN ALLELES_MAX ADMIXED_SHARE SEED [THREADS
-//                     [PLAIN_STEPS [EPSILON]]]
+//                     [PLAIN_STEPS [EPSILON [LONG_STEPS]]]]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -139,6 +139,18 @@ int main(int argc, char** argv) {
     run = RunAcceleratedEm(AdmixtureEmMap(m), theta, plain);
     Report(run.converged ? "admixture, plain, 1e-10" : "admixture, plain (cap)", m, theta,
            run.loglik, run.steps, Seconds(t0), sample);
+  }
+
+  // The longest run: the model's scheme for LONG_STEPS steps, no stop (the best optimum known
+  // where plain EM does not get there).
+  if (argc > 12) {
+    AcceleratorSettings longer = fast;
+    longer.tolerance = 0.0;
+    longer.maxSteps = std::stoi(argv[12]);
+    theta = start0;
+    t0 = std::chrono::steady_clock::now();
+    run = RunAdmixtureEm(m, theta, longer);
+    Report("admixture em, no stop", m, theta, run.loglik, run.steps, Seconds(t0), sample);
   }
 
   // Another start: a flat Dirichlet Q, P the Q-weighted allele shares.

@@ -516,7 +516,9 @@ EmMap AdmixtureEmMap(AdmixtureModel& m) {
 }
 
 std::vector<int64_t> AdmixtureBlocks(const AdmixtureModel& m) {
-  return {0, static_cast<int64_t>(m.N) * m.K};
+  std::vector<int64_t> starts(m.N + 1);
+  for (int32_t n = 0; n <= m.N; ++n) starts[n] = static_cast<int64_t>(n) * m.K;
+  return starts;
 }
 
 AcceleratedRun RunAdmixtureEm(AdmixtureModel& m, std::vector<double>& theta,
