@@ -105,11 +105,13 @@ int main(int argc, char** argv) {
   PackAdmixture(m, mixture.Q, mixture.P, start0);
   Report("mixture run (its Q)", m, start0, mixture.loglik, mixture.iterations, mixtureSeconds,
          sample);
-  ProjectAdmixture(m, start0.data(), argc > 11 ? std::stod(argv[11]) : 1e-5);
+  // EPSILON 0 (or none): the start clamped at 1e-5, the accelerator's own clamp (1e-11).
+  const double epsilon = argc > 11 ? std::stod(argv[11]) : 0.0;
+  ProjectAdmixture(m, start0.data(), epsilon > 0.0 ? epsilon : 1e-5);
 
   AcceleratorSettings fast;
   fast.maxSteps = 100000;
-  if (argc > 11) fast.epsilon = std::stod(argv[11]);
+  if (epsilon > 0.0) fast.epsilon = epsilon;
   fast.observedCopies = m.observedCopies;
   std::vector<double> theta = start0;
   t0 = std::chrono::steady_clock::now();
