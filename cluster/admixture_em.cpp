@@ -17,11 +17,12 @@ typedef int64_t Bits __attribute__((vector_size(32)));
 typedef uint64_t Codes __attribute__((vector_size(32)));
 constexpr int32_t kLanes = 4;
 
-// The B sums of one segment stay in a core's first-level data cache while all groups pass.
+// A segment's B lane sums stay in a core's first-level data cache while a tile's groups pass.
 constexpr size_t kSegmentBytes = 24 * 1024;
 // Groups of four individuals that pass each segment together (their records and the
 // segment's frequencies and B sums stay in cache); each such tile keeps its own B sums.
 constexpr int32_t kTileGroups = 32;
+// Units of segments per thread when the tiles' B sums are added into P'.
 constexpr int32_t kUnitsPerThread = 4;
 constexpr double kLn2 = 0.693147180559945309417232121458176568;
 
