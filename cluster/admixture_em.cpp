@@ -1,5 +1,7 @@
 #include "cluster/admixture_em.h"
 
+#include "cluster/block_squarem.h"
+
 #include <omp.h>
 
 #include <algorithm>
@@ -15,11 +17,12 @@ typedef int64_t Bits __attribute__((vector_size(32)));
 typedef uint64_t Codes __attribute__((vector_size(32)));
 constexpr int32_t kLanes = 4;
 
-// The B sums of one segment stay in a core's first-level data cache while all groups pass.
+// A segment's B lane sums stay in a core's first-level data cache while a tile's groups pass.
 constexpr size_t kSegmentBytes = 24 * 1024;
-// Groups of four individuals that pass each segment together in the Q pass (their records
-// and the segment's frequencies stay in cache).
+// Groups of four individuals that pass each segment together (their records and the
+// segment's frequencies and B sums stay in cache); each such tile keeps its own B sums.
 constexpr int32_t kTileGroups = 32;
+// Units of segments per thread when the tiles' B sums are added into P'.
 constexpr int32_t kUnitsPerThread = 4;
 constexpr double kLn2 = 0.693147180559945309417232121458176568;
 
@@ -64,15 +67,15 @@ int32_t Groups(int32_t N) {
 }
 
 // One locus for one group: codes[a] holds each lane's code of copy a; p the locus's
-// frequencies (allele x, cluster k at x K + k); q the group's K proportions. kQ: the A sums
-// go to acc[k] and the product to m (split after the locus by the caller); else the B sums to
-// acc[x K + k]. Lanes that do not carry x get w = 0 (their additions are of +0, their
-// factors 1).
-template <int KC, bool kQ>
+// frequencies (allele x, cluster k at x K + k); q the group's K proportions. The A sums go to
+// acc[k], the product to m (split after the locus by the caller) and the B sums to
+// b[x K + k]: h and w made once for both. Lanes that do not carry x get w = 0 (their additions
+// are of +0, their factors 1).
+template <int KC>
 [[gnu::always_inline]] inline void AddLocus(int32_t Kr, int32_t A, int32_t Jl,
                                             const uint8_t* observed, const Codes* codes,
                                             const double* p, const Lanes* q, Lanes* acc,
-                                            [[maybe_unused]] Lanes& m) {
+                                            Lanes* sums, Lanes& m) {
   const int32_t K = KC > 0 ? KC : Kr;
   const Bits one = reinterpret_cast<Bits>(Lanes{1.0, 1.0, 1.0, 1.0});
   auto countOf = [&](uint64_t x, Bits& seen, Lanes& count) {
@@ -85,13 +88,12 @@ template <int KC, bool kQ>
     }
   };
   auto add = [&](int32_t x, const double* px, const Lanes& h, const Lanes& w) {
-    if constexpr (kQ) {
-      for (int32_t k = 0; k < K; ++k) acc[k] += w * px[k];
-      for (int32_t a = 0; a < A; ++a) MultiplyWhere(m, codes[a], x, h);
-    } else {
-      Lanes* b = acc + static_cast<size_t>(x) * K;
-      for (int32_t k = 0; k < K; ++k) b[k] += w * q[k];
+    Lanes* b = sums + static_cast<size_t>(x) * K;
+    for (int32_t k = 0; k < K; ++k) {
+      acc[k] += w * px[k];
+      b[k] += w * q[k];
     }
+    for (int32_t a = 0; a < A; ++a) MultiplyWhere(m, codes[a], x, h);
   };
   if (Jl == 2 && observed[0] && observed[1]) {
     // Two alleles: one division for both weights.
@@ -130,13 +132,14 @@ struct PassTask {
   const AdmixtureSegment* segment;
   int32_t group;              // the group of four individuals
   const Lanes* q;             // its K proportions
-  Lanes* acc;                 // kQ: its K A sums; else the segment's B sums (from locus 0's slot)
-  Lanes* product;             // kQ: its m, E and the odd lanes' marks
+  Lanes* acc;                 // its K A sums
+  Lanes* product;             // its m, E and the odd lanes' marks
+  Lanes* sums;                // the segment's B sums (from its first locus's first allele)
   const double* frequencies;  // allele by allele, K each
 };
 
 // One segment for one group.
-template <int KC, bool kQ>
+template <int KC>
 [[gnu::always_inline]] inline void SegmentBody(const PassTask& task) {
   const AdmixtureModel& m = *task.m;
   const GenotypeTable& X = *m.X;
@@ -150,14 +153,12 @@ template <int KC, bool kQ>
   if constexpr (KC > 0) {
     for (int32_t k = 0; k < K; ++k) qLocal[k] = task.q[k];
     q = qLocal;
-    if constexpr (kQ) {
-      for (int32_t k = 0; k < K; ++k) accLocal[k] = task.acc[k];
-      acc = accLocal;
-    }
+    for (int32_t k = 0; k < K; ++k) accLocal[k] = task.acc[k];
+    acc = accLocal;
   }
-  Lanes product = kQ ? task.product[0] : Lanes{};
-  Lanes exponent = kQ ? task.product[1] : Lanes{};
-  Bits odd = kQ ? reinterpret_cast<Bits>(task.product[2]) : Bits{};
+  Lanes product = task.product[0];
+  Lanes exponent = task.product[1];
+  Bits odd = reinterpret_cast<Bits>(task.product[2]);
   // Rows of the four individuals, copy a of lane r at rows[a * 4 + r] (none past N).
   constexpr int32_t kMaxA = 8;
   const uint64_t* rows[kMaxA * kLanes];
@@ -169,14 +170,11 @@ template <int KC, bool kQ>
       rows[a * kLanes + r] = n < m.N ? BlockRow(X, s.block, n, a) : nullptr;
     }
   }
-  auto finishLocus = [&]() {
-    if constexpr (kQ) SplitProduct(product, exponent, odd);
-  };
   const int32_t first = s.firstLocus;
   if (s.packed && A <= kMaxA) {
     Codes words[kMaxA];
     const double* p = task.frequencies + static_cast<size_t>(m.alleleStart[first]) * K;
-    Lanes* accAt = acc;
+    Lanes* sumsAt = task.sums;
     for (int32_t l = first; l < s.endLocus; ++l) {
       const int32_t i = l - first;
       if (i % 32 == 0) {
@@ -194,13 +192,9 @@ template <int KC, bool kQ>
       }
       const int32_t Jl = m.J[l];
       const uint8_t* observed = m.observed.data() + m.alleleStart[l];
-      if constexpr (kQ) {
-        AddLocus<KC, true>(K, A, Jl, observed, codes, p, q, acc, product);
-        finishLocus();
-      } else {
-        AddLocus<KC, false>(K, A, Jl, observed, codes, p, q, accAt, product);
-        accAt += static_cast<size_t>(Jl) * K;
-      }
+      AddLocus<KC>(K, A, Jl, observed, codes, p, q, acc, sumsAt, product);
+      SplitProduct(product, exponent, odd);
+      sumsAt += static_cast<size_t>(Jl) * K;
       p += static_cast<size_t>(Jl) * K;
     }
   } else {
@@ -212,7 +206,7 @@ template <int KC, bool kQ>
       const uintptr_t at = reinterpret_cast<uintptr_t>(many.data());
       c = reinterpret_cast<Codes*>(many.data() + ((32 - at % 32) % 32) / sizeof(uint64_t));
     }
-    Lanes* accAt = acc;
+    Lanes* sumsAt = task.sums;
     for (int32_t l = first; l < s.endLocus; ++l) {
       const uint32_t at = X.position[l];
       const uint64_t mask = (uint64_t{1} << X.width[l]) - 1;
@@ -230,40 +224,32 @@ template <int KC, bool kQ>
       const int32_t Jl = m.J[l];
       const double* p = task.frequencies + static_cast<size_t>(m.alleleStart[l]) * K;
       const uint8_t* observed = m.observed.data() + m.alleleStart[l];
-      if constexpr (kQ) {
-        AddLocus<KC, true>(K, A, Jl, observed, c, p, q, acc, product);
-        finishLocus();
-      } else {
-        AddLocus<KC, false>(K, A, Jl, observed, c, p, q, accAt, product);
-        accAt += static_cast<size_t>(Jl) * K;
-      }
+      AddLocus<KC>(K, A, Jl, observed, c, p, q, acc, sumsAt, product);
+      SplitProduct(product, exponent, odd);
+      sumsAt += static_cast<size_t>(Jl) * K;
     }
   }
-  if constexpr (kQ) {
-    if constexpr (KC > 0) {
-      for (int32_t k = 0; k < K; ++k) task.acc[k] = accLocal[k];
-    }
-    task.product[0] = product;
-    task.product[1] = exponent;
-    task.product[2] = reinterpret_cast<Lanes>(odd);
+  if constexpr (KC > 0) {
+    for (int32_t k = 0; k < K; ++k) task.acc[k] = accLocal[k];
   }
+  task.product[0] = product;
+  task.product[1] = exponent;
+  task.product[2] = reinterpret_cast<Lanes>(odd);
 }
 
-template <int KC, bool kQ>
+template <int KC>
 struct Kernel {
-  static void Plain(const PassTask& task) { SegmentBody<KC, kQ>(task); }
-  [[gnu::target("avx2")]] static void Wide(const PassTask& task) { SegmentBody<KC, kQ>(task); }
+  static void Plain(const PassTask& task) { SegmentBody<KC>(task); }
+  [[gnu::target("avx2")]] static void Wide(const PassTask& task) { SegmentBody<KC>(task); }
 };
 
-template <bool kQ>
 using KernelFunction = void (*)(const PassTask&);
 
-template <bool kQ>
-KernelFunction<kQ> KernelFor(bool wide, int32_t K) {
+KernelFunction KernelFor(bool wide, int32_t K) {
   switch (K) {
 #define EMCLADE_ADMIXTURE_K(k) \
   case k:                      \
-    return wide ? &Kernel<k, kQ>::Wide : &Kernel<k, kQ>::Plain;
+    return wide ? &Kernel<k>::Wide : &Kernel<k>::Plain;
     EMCLADE_ADMIXTURE_K(1)
     EMCLADE_ADMIXTURE_K(2)
     EMCLADE_ADMIXTURE_K(3)
@@ -274,7 +260,7 @@ KernelFunction<kQ> KernelFor(bool wide, int32_t K) {
     EMCLADE_ADMIXTURE_K(8)
 #undef EMCLADE_ADMIXTURE_K
     default:
-      return wide ? &Kernel<0, kQ>::Wide : &Kernel<0, kQ>::Plain;
+      return wide ? &Kernel<0>::Wide : &Kernel<0>::Plain;
   }
 }
 
@@ -390,9 +376,17 @@ void PrepareAdmixtureModel(const GenotypeTable& X, int32_t K, int32_t threads, A
   }
   const size_t groups = Groups(X.N);
   const size_t alleles = m.alleleStart[X.L];
+  const size_t tiles = (groups + kTileGroups - 1) / kTileGroups;
+  m.segmentSlots = 0;
+  for (const AdmixtureSegment& s : m.segments) {
+    m.segmentSlots = std::max<int64_t>(
+        m.segmentSlots,
+        static_cast<int64_t>(m.alleleStart[s.endLocus] - m.alleleStart[s.firstLocus]) * K);
+  }
   m.frequencies.assign(alleles * K, 0.0);
   m.laneQ.assign(groups * K * kLanes + 8, 0.0);
-  m.sums.assign(alleles * K * kLanes + 8, 0.0);
+  m.sums.assign(static_cast<size_t>(m.threads) * m.segmentSlots * kLanes + 8, 0.0);
+  m.tileSums.assign(tiles * alleles * K, 0.0);
   m.records.assign(groups * (K + 3) * kLanes + 8, 0.0);
 }
 
@@ -416,14 +410,18 @@ double AdmixtureStep(AdmixtureModel& m, const double* from, double* to) {
     }
   }
   Lanes* records = LaneBase(m.records);
-  Lanes* sums = LaneBase(m.sums);
+  Lanes* scratch = LaneBase(m.sums);
   const int32_t segments = static_cast<int32_t>(m.segments.size());
 
-  // Q pass: tiles of groups, each over every segment in order.
-  const KernelFunction<true> qKernel = KernelFor<true>(m.wideVectors, K);
+  // One pass: tiles of groups, each over every segment in order; each segment's B sums made
+  // in a thread's scratch lanes, then folded into the tile's own sums.
+  const KernelFunction kernel = KernelFor(m.wideVectors, K);
   const int32_t tiles = (groups + kTileGroups - 1) / kTileGroups;
+  const size_t slots = alleles * K;
   RunUnits(m.threads, tiles, [&](int32_t tile) {
     const int32_t g0 = tile * kTileGroups, g1 = std::min(groups, g0 + kTileGroups);
+    Lanes* sums = scratch + static_cast<size_t>(omp_get_thread_num()) * m.segmentSlots;
+    double* tileSums = m.tileSums.data() + static_cast<size_t>(tile) * slots;
     for (int32_t g = g0; g < g1; ++g) {
       Lanes* record = records + static_cast<size_t>(g) * (K + 3);
       for (int32_t k = 0; k < K; ++k) record[k] = Lanes{};
@@ -432,10 +430,17 @@ double AdmixtureStep(AdmixtureModel& m, const double* from, double* to) {
       record[K + 2] = Lanes{};
     }
     for (const AdmixtureSegment& segment : m.segments) {
+      const size_t s0 = m.alleleStart[segment.firstLocus] * static_cast<size_t>(K);
+      const size_t s1 = m.alleleStart[segment.endLocus] * static_cast<size_t>(K);
+      std::fill(sums, sums + (s1 - s0), Lanes{});
       for (int32_t g = g0; g < g1; ++g) {
         Lanes* record = records + static_cast<size_t>(g) * (K + 3);
-        qKernel(PassTask{&m, &segment, g, laneQ + static_cast<size_t>(g) * K, record, record + K,
-                         m.frequencies.data()});
+        kernel(PassTask{&m, &segment, g, laneQ + static_cast<size_t>(g) * K, record, record + K,
+                        sums, m.frequencies.data()});
+      }
+      for (size_t i = s0; i < s1; ++i) {
+        const Lanes& B = sums[i - s0];
+        tileSums[i] = ((B[0] + B[1]) + B[2]) + B[3];
       }
     }
     for (int32_t g = g0; g < g1; ++g) {
@@ -445,8 +450,7 @@ double AdmixtureStep(AdmixtureModel& m, const double* from, double* to) {
     }
   });
 
-  // P pass: units of consecutive segments, every group ascending in each.
-  const KernelFunction<false> pKernel = KernelFor<false>(m.wideVectors, K);
+  // P': units of consecutive segments; B the tiles' sums added in tile order.
   const int32_t units = std::min(segments, kUnitsPerThread * m.threads);
   double* Pto = to + static_cast<size_t>(N) * K;
   RunUnits(m.threads, units, [&](int32_t unit) {
@@ -454,13 +458,6 @@ double AdmixtureStep(AdmixtureModel& m, const double* from, double* to) {
     const int32_t s1 = static_cast<int32_t>(static_cast<int64_t>(segments) * (unit + 1) / units);
     for (int32_t s = s0; s < s1; ++s) {
       const AdmixtureSegment& segment = m.segments[s];
-      const size_t a0 = m.alleleStart[segment.firstLocus], a1 = m.alleleStart[segment.endLocus];
-      Lanes* b = sums + a0 * K;
-      std::fill(b, sums + a1 * K, Lanes{});
-      for (int32_t g = 0; g < groups; ++g) {
-        pKernel(PassTask{&m, &segment, g, laneQ + static_cast<size_t>(g) * K, b, nullptr,
-                         m.frequencies.data()});
-      }
       for (int32_t l = segment.firstLocus; l < segment.endLocus; ++l) {
         const size_t first = m.alleleStart[l];
         const int32_t Jl = m.J[l];
@@ -469,8 +466,10 @@ double AdmixtureStep(AdmixtureModel& m, const double* from, double* to) {
           double* out = Pto + k * alleles + first;
           double D = 0.0;
           for (int32_t x = 0; x < Jl; ++x) {
-            const Lanes& B = sums[(first + x) * K + k];
-            out[x] = p[x] * (((B[0] + B[1]) + B[2]) + B[3]);
+            const double* B = m.tileSums.data() + (first + x) * K + k;
+            double sum = B[0];
+            for (int32_t t = 1; t < tiles; ++t) sum += B[static_cast<size_t>(t) * slots];
+            out[x] = p[x] * sum;
             D += out[x];
           }
           if (D > 0.0 && std::isfinite(D)) {
@@ -515,6 +514,18 @@ EmMap AdmixtureEmMap(AdmixtureModel& m) {
   map.project = &ProjectAdapter;
   map.model = &m;
   return map;
+}
+
+std::vector<int64_t> AdmixtureBlocks(const AdmixtureModel& m) {
+  std::vector<int64_t> starts(m.N + 1);
+  for (int32_t n = 0; n <= m.N; ++n) starts[n] = static_cast<int64_t>(n) * m.K;
+  return starts;
+}
+
+AcceleratedRun RunAdmixtureEm(AdmixtureModel& m, std::vector<double>& theta,
+                              const AcceleratorSettings& settings) {
+  return RunBlockSquarem(AdmixtureEmMap(m), AdmixtureBlocks(m), kAdmixtureStopCycles, theta,
+                         settings);
 }
 
 void PackAdmixture(const AdmixtureModel& m, const Vector2D<double>& Q, const Vector3D<double>& P,

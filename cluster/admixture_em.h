@@ -23,8 +23,10 @@
 // (at a locus of two alleles, both non-negative: r = 1 / (h_0 h_1), w_0 = c_0 (h_1 r),
 // w_1 = c_1 (h_0 r), one division for both),
 // and adds w p_klx to n's sum A_nk (loci ascending, alleles ascending within a locus) and
-// w q_nk to the sum B_klx. B_klx runs in four partial sums, individual n to partial n mod 4
-// (n ascending in each), combined ((B0 + B1) + B2) + B3. Then
+// w q_nk to the sum B_klx. The individuals fall in tiles of 128 (n / 128); in each tile B_klx
+// runs in four partial sums, individual n to partial n mod 4 (n ascending in each), combined
+// ((B0 + B1) + B2) + B3 into the tile's sum T_t; B_klx = T_0 + T_1 + ... (tiles ascending,
+// from T_0). Then
 //   q'_nk = (q_nk A_nk) / M_n (M_n: n's observed copies; Q row kept when M_n is 0),
 //   p'_klx = (p_klx B_klx) / D with D the sum over x ascending of p_klx B_klx (P kept when D
 //   is 0 or not finite).
@@ -33,8 +35,9 @@
 // ascending, and after each locus split exactly by frexp into m (in [0.5, 1)) and an exponent
 // E added to a running sum; its term is E ln 2 + ln m; the terms summed n ascending.
 //
-// Threads never change a bit: the Q sums and the log-likelihood terms are split by groups
-// of four individuals, the B sums by segments of loci, each sum in the order above.
+// One pass over the table: h and w serve both sums. Threads never change a bit: the tiles
+// (fixed in size) are the units of work, the tiles' B sums are added per segment of loci, each
+// sum in the order above.
 struct AdmixtureSegment {
   int32_t block = 0;
   int32_t firstLocus = 0, endLocus = 0;
@@ -56,7 +59,9 @@ struct AdmixtureModel {
   // Rewritten every step (lane-sized storage in doubles, four to a lane group).
   std::vector<double> frequencies;  // sum J x K: P of `from`, allele by allele
   std::vector<double> laneQ;        // (N + 3) / 4 groups x K x 4: Q of `from`, four individuals
-  std::vector<double> sums;         // sum J x K x 4: the B partial sums
+  int64_t segmentSlots = 0;         // the most B sums of one segment (alleles x K)
+  std::vector<double> sums;         // threads x segmentSlots x 4: a segment's B lane sums
+  std::vector<double> tileSums;     // tiles x sum J x K: each tile's B sums
   std::vector<double> records;      // groups x (K + 2) x 4: A sums, m, E
 };
 
@@ -76,6 +81,21 @@ void ProjectAdmixture(const AdmixtureModel& m, double* theta, double epsilon);
 
 // The model as the accelerator's EM map (m must outlive it).
 EmMap AdmixtureEmMap(AdmixtureModel& m);
+
+// Where theta's blocks of their own step length begin (cluster/block_squarem.h): each
+// individual's Q row (at n K), then P as one block (at N K). Measured (bench/README.md, "The
+// admixture model"): on SNPs each individual's ancestry moves at its own rate, and a length
+// per row took 2.2 x fewer steps than one for Q and one for P to the same log-likelihood.
+std::vector<int64_t> AdmixtureBlocks(const AdmixtureModel& m);
+
+// How many cycles of the accelerator the admixture model's stopping rule looks back over.
+constexpr int32_t kAdmixtureStopCycles = 5;
+
+// The admixture model's EM from theta: plain (settings.method kNone) or with a step length of
+// its own for each Q row and for P (RunBlockSquarem over AdmixtureBlocks,
+// kAdmixtureStopCycles).
+AcceleratedRun RunAdmixtureEm(AdmixtureModel& m, std::vector<double>& theta,
+                              const AcceleratorSettings& settings);
 
 // Theta from Q (N x K) and P (K x L x J[l]), and back.
 void PackAdmixture(const AdmixtureModel& m, const Vector2D<double>& Q, const Vector3D<double>& P,

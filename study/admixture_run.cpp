@@ -46,7 +46,7 @@ RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
   PackAdmixture(model, run.Q, run.P, theta);
   const AcceleratorSettings accelerator = AdmixtureAccelerator(settings, em, model);
   ProjectAdmixture(model, theta.data(), accelerator.epsilon);
-  const AcceleratedRun admixture = RunAcceleratedEm(AdmixtureEmMap(model), theta, accelerator);
+  const AcceleratedRun admixture = RunAdmixtureEm(model, theta, accelerator);
   RecordAdmixtureFit(model, theta, admixture, run);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return run;

@@ -6,6 +6,7 @@
 
 #include "cluster/accelerated_em.h"
 #include "cluster/admixture_em.h"
+#include "cluster/block_squarem.h"
 #include "cluster/em.h"
 #include "data/messages.h"
 #include "data/random.h"
@@ -106,12 +107,13 @@ RunRecord RunSupervisedRun(const StartContext& context, const StartMethod& start
     PrepareAdmixtureModel(*context.X, run.K, engineThreads, model);
     std::vector<double> theta;
     PackAdmixture(model, run.Q, run.P, theta);
-    const AcceleratorSettings accelerator = AdmixtureAccelerator(
-        settings, SweepRunEmSettings(settings, context.observedCopies), model);
+    const AcceleratorSettings accelerator =
+        AdmixtureAccelerator(settings, SweepRunEmSettings(settings, context.observedCopies), model);
     HeldMap held{AdmixtureEmMap(model), &settings.referenceCluster, run.K};
     const EmMap map{held.inner.size, &HeldStep, &HeldProject, &held};
     HeldProject(&held, theta.data(), accelerator.epsilon);
-    const AcceleratedRun admixture = RunAcceleratedEm(map, theta, accelerator);
+    const AcceleratedRun admixture =
+        RunBlockSquarem(map, AdmixtureBlocks(model), kAdmixtureStopCycles, theta, accelerator);
     RecordAdmixtureFit(model, theta, admixture, run);
   }
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
