@@ -142,21 +142,37 @@ int64_t MaskFold(const GenotypeTable& X, uint64_t seed, int32_t V, int32_t v,
 
 int64_t ScoreFold(const GenotypeTable& X, uint64_t seed, int32_t V, int32_t v,
                   const Vector2D<double>& Q, const Vector3D<double>& P, double& deviance) {
-  const int32_t K = static_cast<int32_t>(P.size());
+  const int32_t K = static_cast<int32_t>(P.size()), L = X.L;
   std::vector<uint32_t> codes(X.A);
   std::vector<int32_t> counts(X.A);
   std::vector<double> shares(X.A);
+  // The copies every cluster saw at every locus outside the fold (k outer, l inner).
+  std::vector<double> seen(static_cast<size_t>(K) * L, 0.0);
+  for (int32_t n = 0; n < X.N; ++n) {
+    const uint64_t rowKey = RowKey(seed, n);
+    for (int32_t l = 0; l < L; ++l) {
+      if (FoldOf(rowKey, l, V) == v) continue;
+      int32_t m = 0;
+      const int32_t alleles = ObservedAlleles(X, n, l, codes.data(), counts.data());
+      for (int32_t i = 0; i < alleles; ++i) m += counts[i];
+      for (int32_t k = 0; k < K; ++k) seen[static_cast<size_t>(k) * L + l] += Q[n][k] * m;
+    }
+  }
   int64_t held = 0;
   for (int32_t n = 0; n < X.N; ++n) {
     const uint64_t rowKey = RowKey(seed, n);
     const std::vector<double>& q = Q[n];
-    for (int32_t l = 0; l < X.L; ++l) {
+    for (int32_t l = 0; l < L; ++l) {
       if (FoldOf(rowKey, l, V) != v) continue;
       const int32_t alleles = ObservedAlleles(X, n, l, codes.data(), counts.data());
       if (alleles == 0) continue;
+      const double J = static_cast<double>(X.alleleValues[l].size());
       for (int32_t i = 0; i < alleles; ++i) {
-        double h = q[0] * P[0][l][codes[i]];
-        for (int32_t k = 1; k < K; ++k) h += q[k] * P[k][l][codes[i]];
+        double h = 0.0;
+        for (int32_t k = 0; k < K; ++k) {
+          const double c = seen[static_cast<size_t>(k) * L + l];
+          h += q[k] * ((c * P[k][l][codes[i]] + 1.0) / (c + J));
+        }
         shares[i] = h;
       }
       deviance += GenotypeDeviance(counts.data(), shares.data(), alleles);

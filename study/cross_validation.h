@@ -20,7 +20,7 @@ int32_t CvFold(uint64_t seed, int32_t n, int32_t l, int32_t V);
 
 // The deviance of one genotype of m observed copies, c[i] copies of an allele whose fitted
 // expected share is h[i] (i < alleles): 2 sum_i c_i ln(c_i / (m h_i)), i ascending; a share
-// below kCvShareFloor counts as kCvShareFloor (an allele no copy outside the fold carries).
+// below kCvShareFloor counts as kCvShareFloor.
 double GenotypeDeviance(const int32_t* c, const double* h, int32_t alleles);
 constexpr double kCvShareFloor = 1e-11;
 
@@ -31,8 +31,12 @@ int64_t MaskFold(const GenotypeTable& X, uint64_t seed, int32_t V, int32_t v,
 
 // The held-out genotypes of fold v of X under the fit (Q: N x K, P: K x L x J[l]): for each,
 // n then l ascending, its observed copies' allele counts against the expected shares
-// h_x = sum_k q_nk p_klx (k ascending); adds their deviances (GenotypeDeviance) to deviance, in
-// that order, and returns their number.
+// h_x = sum_k q_nk p~_klx (k ascending), with p~_klx = (c_kl p_klx + 1) / (c_kl + J_l) the
+// cluster's frequency under a flat prior on the c_kl = sum_n q_nk m_nl copies it saw at l
+// outside the fold (n ascending; m_nl: n's observed copies), so that an allele that no copy
+// of a cluster outside the fold carries (frequent at microsatellites) costs a finite price
+// that shrinks as the cluster sees more copies; adds their deviances (GenotypeDeviance) to
+// deviance, in that order, and returns their number.
 int64_t ScoreFold(const GenotypeTable& X, uint64_t seed, int32_t V, int32_t v,
                   const Vector2D<double>& Q, const Vector3D<double>& P, double& deviance);
 
