@@ -14,7 +14,7 @@
 #include "study/study.h"
 
 // The fold (0 .. V - 1) of the genotype of individual n at locus l: the top 32 bits of
-// h = Mix(Mix(Mix(seed) ^ 0x6376) ^ n) ^ l) (Mix: SeedMix) times V, shifted right by 32.
+// h = Mix(Mix(Mix(Mix(seed) ^ 0x6376) ^ n) ^ l) (Mix: SeedMix) times V, shifted right by 32.
 // Nothing is stored: each fold is one pass over (n, l).
 int32_t CvFold(uint64_t seed, int32_t n, int32_t l, int32_t V);
 
