@@ -216,6 +216,11 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   app.add_option("--model", settings.model,
                  "the model: " + ModelNames() + " (default " + settings.model + ")")
       ->type_name("NAME");
+  app.add_option("--cv", settings.cvFolds,
+                 "choose K by V-fold cross-validation: each fold of the genotypes held out in "
+                 "turn from the best run of every K, refitted, and scored by its deviance "
+                 "(summary.tsv: cv_error, cv_se; V >= 2; default: K of lowest BIC)")
+      ->type_name("V");
   app.add_option("--supervised", settings.supervisedFile,
                  "individuals held at their reference population's cluster (two tab-separated "
                  "columns: individual, population; K = the populations)")
@@ -281,6 +286,16 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
       {"--threads", settings.threads, 1, 4096},
       {"--max-iterations", settings.maxIterations, 1, 100000000},
   };
+  if (app.get_option("--cv")->count() > 0 &&
+      (settings.cvFolds < 2 || settings.cvFolds > kMaxCvFolds)) {
+    FailRun("emclade-sweep: --cv: expected 2 to " + std::to_string(kMaxCvFolds) + " folds, got " +
+            std::to_string(settings.cvFolds));
+  }
+  if (settings.cvFolds > 0 && !settings.supervisedFile.empty()) {
+    FailRun(
+        "emclade-sweep: --cv: the K of a supervised sweep is that of its reference "
+        "populations (--supervised); leave --cv out");
+  }
   for (const Bound& b : bounds) {
     if (b.value < b.least || b.value > b.most) {
       FailRun(std::string("emclade-sweep: ") + b.option + ": expected a whole number from " +

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "charts/plot_frame.h"
+#include "study/model_choice.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ constexpr int32_t kKeyTop = kFrameTop + kFrameHeight + 46;
 constexpr int32_t kHeight = kKeyTop + 34;
 constexpr uint32_t kBestColour = 0x332288, kMeanColour = 0xcc6677;
 constexpr uint32_t kAicColour = 0x117733, kBicColour = 0x332288, kIclColour = 0xcc6677;
-constexpr uint32_t kDeltaColour = 0xaa4499, kChosenColour = 0x888888;
+constexpr uint32_t kDeltaColour = 0xaa4499, kChosenColour = 0x888888, kCvColour = 0x117733;
 
 // The finite values' range, widened by the given ones.
 void Widen(double v, double& lo, double& hi) {
@@ -69,7 +70,7 @@ void MarkChosen(cairo_t* cr, const PlotFrame& frame, int32_t chosenK) {
 }  // namespace
 
 bool DrawModelChoicePlot(const StudyRecord& study, PlotFormat format, std::string& bytes) {
-  std::vector<double> Ks, best, mean, sd, aic, bic, icl, delta;
+  std::vector<double> Ks, best, mean, sd, aic, bic, icl, delta, cv, cvSe;
   for (const KSummary& s : study.summaries) {
     Ks.push_back(s.K);
     best.push_back(s.loglikBest);
@@ -79,15 +80,23 @@ bool DrawModelChoicePlot(const StudyRecord& study, PlotFormat format, std::strin
     bic.push_back(s.BIC);
     icl.push_back(s.ICL);
     delta.push_back(s.deltaK);
+    cv.push_back(s.cvError);
+    cvSe.push_back(s.cvSe);
   }
+  const bool crossValidated = study.settings.cvFolds > 0;
   const double kLo = Ks.empty() ? 0.5 : Ks.front() - 0.5, kHi = Ks.empty() ? 1.5 : Ks.back() + 0.5;
 
   PlotCanvas canvas;
-  if (!OpenPlotCanvas(canvas, format, 3 * kPanelWidth + 10, kHeight)) return false;
+  if (!OpenPlotCanvas(canvas, format, (crossValidated ? 4 : 3) * kPanelWidth + 10, kHeight)) {
+    return false;
+  }
   cairo_t* cr = canvas.cr();
   PlotFonts fonts;
   std::string title = "Choice of K";
-  if (study.chosenK > 0) title += ": lowest BIC at K = " + std::to_string(study.chosenK);
+  if (study.chosenK > 0) {
+    title += std::string(": ") + ChoiceCriterion(study.settings) +
+             " at K = " + std::to_string(study.chosenK);
+  }
   DrawLabel(cr, fonts.bold.get(), kTitlePoints, kInkColour, title, kFrameLeft, 22.0, 0.0);
 
   // Log-likelihood: the mean with a bar of one standard deviation either side, then the best.
@@ -187,5 +196,37 @@ bool DrawModelChoicePlot(const StudyRecord& study, PlotFormat format, std::strin
             "1)| / s(K)",
             kDeltaColour, false, true}},
           left3, kKeyTop, left3 + kFrameWidth);
+
+  // The cross-validation error with a bar of one standard error either side.
+  if (crossValidated) {
+    lo = INFINITY;
+    hi = -INFINITY;
+    for (size_t i = 0; i < Ks.size(); ++i) {
+      Widen(cv[i], lo, hi);
+      if (std::isfinite(cvSe[i])) {
+        Widen(cv[i] - cvSe[i], lo, hi);
+        Widen(cv[i] + cvSe[i], lo, hi);
+      }
+    }
+    const double left4 = 3 * kPanelWidth + kFrameLeft;
+    frame = MakeFrame(left4, kFrameTop, kFrameWidth, kFrameHeight, kLo, kHi, 1.0, lo, hi);
+    DrawFrame(cr, fonts, frame,
+              std::to_string(study.settings.cvFolds) + "-fold cross-validation (lower is better)",
+              "K", "deviance per genotype");
+    ClipToFrame(cr, frame);
+    MarkChosen(cr, frame, study.chosenK);
+    for (size_t i = 0; i < Ks.size(); ++i) {
+      if (!std::isfinite(cv[i]) || !std::isfinite(cvSe[i])) continue;
+      const double x = FrameX(frame, Ks[i]) + 0.5;
+      const double y0 = FrameY(frame, cv[i] - cvSe[i]), y1 = FrameY(frame, cv[i] + cvSe[i]);
+      StrokeLine(cr, x, y0, x, y1, 1.5, kCvColour);
+      StrokeLine(cr, x - 4.0, y0, x + 4.0, y0, 1.5, kCvColour);
+      StrokeLine(cr, x - 4.0, y1, x + 4.0, y1, 1.5, kCvColour);
+    }
+    DrawSeries(cr, frame, Ks, cv, kCvColour, false);
+    cairo_restore(cr);
+    DrawKey(cr, fonts, {{"cv_error \xc2\xb1 cv_se", kCvColour, false, true}}, left4, kKeyTop,
+            left4 + kFrameWidth);
+  }
   return ClosePlotCanvas(canvas, bytes);
 }

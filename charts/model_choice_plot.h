@@ -1,6 +1,7 @@
 // The model-choice plot of a study (plots/model_choice.png): against K, the log-likelihood
 // (the best replicate, and the mean with one standard deviation either side), AIC, BIC and
-// ICL, and Evanno's delta K, with the chosen K marked in every panel.
+// ICL, Evanno's delta K, and with --cv the cross-validation error (one standard error either
+// side), with the chosen K marked in every panel.
 #pragma once
 
 #include <string>

@@ -17,6 +17,7 @@
 #include "study/accelerated_run.h"
 #include "study/alignment.h"
 #include "study/model.h"
+#include "study/model_choice.h"
 #include "study/reproducing_command.h"
 #include "study/run_folder.h"
 #include "study/study_files.h"
@@ -160,34 +161,62 @@ std::string InputSection(const StudyRecord& study) {
     html += "</table>\n";
     if (K > 0) {
       html += "<p class=\"note\">Cluster columns: the population's mean membership at K = " +
-              std::to_string(K) + ", the lowest BIC.</p>\n";
+              std::to_string(K) + ", the " + ChoiceCriterion(study.settings) + ".</p>\n";
     }
   }
   return html;
 }
 
 std::string ChoiceSection(const StudyRecord& study, const StudyImages& images) {
+  const int32_t V = study.settings.cvFolds;
   std::string html = "<h2 id=\"choice\">Choice of K</h2>\n";
-  html += Image(images.modelChoice, "Log-likelihood, AIC, BIC, ICL and delta K against K");
+  html += Image(images.modelChoice, V > 0 ? "Log-likelihood, AIC, BIC, ICL, delta K and the "
+                                            "cross-validation error against K"
+                                          : "Log-likelihood, AIC, BIC, ICL and delta K against K");
   html += "<div class=\"wide\"><table class=\"criteria\">\n";
-  html += Row({"K", "replicates", "converged", "loglik_best", "loglik_mean", "loglik_sd",
-               "parameters", "AIC", "BIC", "ICL", "deltaK", "modes", "best_mode_size", "chosen"},
-              "th");
+  std::vector<std::string> header = {
+      "K",   "replicates", "converged", "loglik_best", "loglik_mean", "loglik_sd",     "parameters",
+      "AIC", "BIC",        "ICL",       "deltaK",      "modes",       "best_mode_size"};
+  if (V > 0) header.insert(header.end(), {"cv_error", "cv_se"});
+  header.push_back("chosen");
+  html += Row(header, "th");
   for (const KSummary& s : study.summaries) {
-    html += Row({std::to_string(s.K), std::to_string(s.replicates), std::to_string(s.converged),
-                 Real(s.loglikBest, 3), Real(s.loglikMean, 3), Real(s.loglikSd, 3),
-                 std::to_string(s.parameters), Real(s.AIC, 3), Real(s.BIC, 3), Real(s.ICL, 3),
-                 Real(s.deltaK, 3), std::to_string(s.modes), std::to_string(s.bestModeSize),
-                 s.chosen ? "yes" : "no"},
-                "td", s.chosen ? "chosen" : "");
+    std::vector<std::string> row = {std::to_string(s.K),
+                                    std::to_string(s.replicates),
+                                    std::to_string(s.converged),
+                                    Real(s.loglikBest, 3),
+                                    Real(s.loglikMean, 3),
+                                    Real(s.loglikSd, 3),
+                                    std::to_string(s.parameters),
+                                    Real(s.AIC, 3),
+                                    Real(s.BIC, 3),
+                                    Real(s.ICL, 3),
+                                    Real(s.deltaK, 3),
+                                    std::to_string(s.modes),
+                                    std::to_string(s.bestModeSize)};
+    if (V > 0) row.insert(row.end(), {Real(s.cvError, 4), Real(s.cvSe, 4)});
+    row.push_back(s.chosen ? "yes" : "no");
+    html += Row(row, "td", s.chosen ? "chosen" : "");
   }
   html += "</table></div>\n<p class=\"note\">The table of " + Link("summary.tsv", "summary.tsv") +
           " (there with six decimals). AIC = &minus;2 LL + 2p and BIC = &minus;2 LL + p ln N of "
           "the best replicate, lower is better; ICL adds twice the entropy of the memberships; "
-          "&Delta;K is Evanno's, defined where K &minus; 1 and K + 1 are in the sweep. The "
-          "highlighted row has the lowest BIC. Distrust every criterion when sampling is "
-          "uneven or the structure is hierarchical: look at the memberships across K as "
-          "well.</p>\n";
+          "&Delta;K is Evanno's, defined where K &minus; 1 and K + 1 are in the sweep. ";
+  if (V > 0) {
+    html += "cv_error is the " + std::to_string(V) +
+            "-fold cross-validation error of the best replicate (<code>--cv " + std::to_string(V) +
+            "</code>): the observed genotypes fall into " + std::to_string(V) +
+            " folds, the same for every K; each fold in turn is made missing, the model fitted "
+            "again from the best replicate's estimates, and every held-out genotype scored by "
+            "its deviance 2 &sum;<sub>x</sub> c<sub>x</sub> ln(c<sub>x</sub> / (m "
+            "h<sub>x</sub>)) (c<sub>x</sub> of its m copies carry allele x, h<sub>x</sub> = "
+            "&sum;<sub>k</sub> q<sub>k</sub> p<sub>kx</sub> the fitted share); cv_error is the "
+            "mean over folds of the deviance per held-out genotype, lower is better, and cv_se "
+            "its standard error. ";
+  }
+  html += std::string("The highlighted row has the ") + ChoiceCriterion(study.settings) +
+          ", which chose K. Distrust every criterion when sampling is uneven or the structure "
+          "is hierarchical: look at the memberships across K as well.</p>\n";
   return html;
 }
 
@@ -274,6 +303,7 @@ std::string RepeatSection(const StudyRecord& study) {
   fact("Tolerance", ShortReal(s.tolerance));
   fact("Acceleration", EscapeHtml(s.acceleration));
   fact("Stopping rule", EscapeHtml(s.stop));
+  if (s.cvFolds > 0) fact("Choice of K", std::to_string(s.cvFolds) + "-fold cross-validation");
   if (!s.plotClusterCounts.empty()) {
     fact("K of the structure plot", DescribeClusterCounts(s.plotClusterCounts));
   }
@@ -358,9 +388,10 @@ std::string BuildStudyReport(const StudyRecord& study, const StudyImages& images
                      " replicates each).";
   for (const KSummary& k : study.summaries) {
     if (!k.chosen) continue;
-    lead += " The lowest BIC is at <strong>K = " + std::to_string(k.K) + "</strong>, where " +
-            std::to_string(k.bestModeSize) + " of " + std::to_string(k.replicates) +
-            " replicates agree with the best.";
+    const std::string criterion = ChoiceCriterion(study.settings);
+    lead += " The " + criterion + " is at <strong>K = " + std::to_string(k.K) +
+            "</strong>, where " + std::to_string(k.bestModeSize) + " of " +
+            std::to_string(k.replicates) + " replicates agree with the best.";
   }
   if (!study.missingRuns.empty()) {
     std::string names;

@@ -32,6 +32,23 @@ void RecordAdmixtureFit(const AdmixtureModel& model, const std::vector<double>& 
   for (double& share : run.proportions) share /= static_cast<double>(run.Q.size());
 }
 
+void FitAdmixture(const GenotypeTable& X, const SweepSettings& settings, const RunEmSettings& em,
+                  int32_t engineThreads, RunRecord& run) {
+  AdmixtureModel model;
+  PrepareAdmixtureModel(X, run.K, engineThreads, model);
+  std::vector<double> theta;
+  PackAdmixture(model, run.Q, run.P, theta);
+  const AcceleratorSettings accelerator = AdmixtureAccelerator(settings, em, model);
+  ProjectAdmixture(model, theta.data(), accelerator.epsilon);
+  const AcceleratedRun admixture = RunAdmixtureEm(model, theta, accelerator);
+  RecordAdmixtureFit(model, theta, admixture, run);
+}
+
+void RefitAdmixtureRun(const GenotypeTable& X, const SweepSettings& settings, double observedCopies,
+                       int32_t engineThreads, RunRecord& run) {
+  FitAdmixture(X, settings, SweepRunEmSettings(settings, observedCopies), engineThreads, run);
+}
+
 RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
                           const RunRecord& planned, const SweepSettings& settings, int32_t A,
                           const std::vector<int32_t>& J, int32_t engineThreads) {
@@ -40,14 +57,7 @@ RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
   RunRecord run = RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
                               settings.maxIterations, settings.tolerance, A, J, engineThreads, em,
                               settings.search == "split-merge");
-  AdmixtureModel model;
-  PrepareAdmixtureModel(*context.X, run.K, engineThreads, model);
-  std::vector<double> theta;
-  PackAdmixture(model, run.Q, run.P, theta);
-  const AcceleratorSettings accelerator = AdmixtureAccelerator(settings, em, model);
-  ProjectAdmixture(model, theta.data(), accelerator.epsilon);
-  const AcceleratedRun admixture = RunAdmixtureEm(model, theta, accelerator);
-  RecordAdmixtureFit(model, theta, admixture, run);
+  FitAdmixture(*context.X, settings, em, engineThreads, run);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return run;
 }

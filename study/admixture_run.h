@@ -21,6 +21,16 @@ RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
                           const RunRecord& planned, const SweepSettings& settings, int32_t A,
                           const std::vector<int32_t>& J, int32_t engineThreads);
 
+// The admixture EM of a run from its estimates run.Q and run.P on X (clamped and renormalised
+// first, as above), with the sweep's --acceleration, --stop, --tolerance and
+// --max-iterations: RecordAdmixtureFit of its outcome. The second half of RunAdmixtureRun.
+void FitAdmixture(const GenotypeTable& X, const SweepSettings& settings, const RunEmSettings& em,
+                  int32_t engineThreads, RunRecord& run);
+
+// The admixture model's refit (study/model.h): FitAdmixture on X from run's estimates.
+void RefitAdmixtureRun(const GenotypeTable& X, const SweepSettings& settings, double observedCopies,
+                       int32_t engineThreads, RunRecord& run);
+
 // The accelerator's settings for the admixture EM of a sweep's run: the sweep's acceleration,
 // stopping rule, tolerance and iterations, the model's observed copies.
 AcceleratorSettings AdmixtureAccelerator(const SweepSettings& settings, const RunEmSettings& em,

@@ -10,6 +10,7 @@
 #include "data/text_lines.h"
 #include "study/alignment.h"
 #include "study/model.h"
+#include "study/model_choice.h"
 #include "study/progress.h"
 #include "study/record_text.h"
 #include "study/run_check.h"
@@ -43,6 +44,7 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
   ReadStudyFile(studyPath, study);
   study.settings.outDir = settings.dir;
   study.settings.quiet = settings.quiet;
+  study.settings.threads = settings.threads;
   const std::string stamp = StudyStamp(ReadWholeFile(studyPath));
 
   // Every run folder, by the run its row names (in the order of the folders' names, so that
@@ -122,7 +124,7 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
                           : std::string(", or collect what is there with --allow-missing)")));
   }
 
-  if (!settings.quiet) {
+  if (!settings.quiet && settings.collectingLine) {
     std::cerr << "emclade-sweep: collecting " << runs.size() << " runs from " << runsDir << "/"
               << std::endl;
   }
@@ -167,7 +169,7 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
     if (bestOfK[runs[i].K] != i) Vector3D<double>().swap(runs[i].P);  // the best's are kept
   }
   study.runs = std::move(runs);
-  SummariseStudy(study);
+  SummariseStudy(study, X, settings.terminal);
   return study;
 }
 
@@ -209,7 +211,7 @@ int RunCollectCommand(const CollectSettings& settings, StudyFileWriter writeMore
   std::cout << " in "
             << FormatDuration(
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count())
-            << "; lowest BIC at K = " << study.chosenK << "; results in " << settings.dir << "/"
-            << std::endl;
+            << "; " << ChoiceCriterion(study.settings) << " at K = " << study.chosenK
+            << "; results in " << settings.dir << "/" << std::endl;
   return 0;
 }

@@ -8,9 +8,12 @@
 #include "study/sweep.h"
 
 struct CollectSettings {
-  std::string dir;            // the sweep's folder: dir/runs/ holds the study file and the runs
-  bool allowMissing = false;  // collect what is there; the files say which runs are missing
-  bool quiet = false;
+  std::string dir;             // the sweep's folder: dir/runs/ holds the study file and the runs
+  bool allowMissing = false;   // collect what is there; the files say which runs are missing
+  bool quiet = false;          // no progress lines (the collecting line, the cross-validation's)
+  bool collectingLine = true;  // the line that names the runs collected
+  bool terminal = false;       // the cross-validation's progress as one line rewritten in place
+  int32_t threads = 1;         // threads of the cross-validation's fits (--cv); not of the results
   // The table the runs were made on, when the caller holds it; else collect reads the input
   // that the study file names (as the jobs named it: collect runs where they ran).
   const StudyData* data = nullptr;

@@ -22,6 +22,10 @@ double MembershipEntropy(const Vector2D<double>& Q) {
   return entropy;
 }
 
+const char* ChoiceCriterion(const SweepSettings& settings) {
+  return settings.cvFolds > 0 ? "lowest cross-validation error" : "lowest BIC";
+}
+
 void ChooseK(StudyRecord& study) {
   constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   std::vector<KSummary>& summaries = study.summaries;
@@ -60,10 +64,12 @@ void ChooseK(StudyRecord& study) {
     s.deltaK = bend / s.loglikSd;
   }
   study.chosenK = 0;
+  const bool byCv = study.settings.cvFolds > 0;
   KSummary* chosen = nullptr;
   for (KSummary& s : summaries) {
-    if (std::isnan(s.BIC)) continue;
-    if (chosen == nullptr || s.BIC < chosen->BIC) chosen = &s;
+    const double criterion = byCv ? s.cvError : s.BIC;
+    if (std::isnan(criterion)) continue;
+    if (chosen == nullptr || criterion < (byCv ? chosen->cvError : chosen->BIC)) chosen = &s;
   }
   if (chosen != nullptr) {
     chosen->chosen = true;

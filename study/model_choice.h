@@ -21,5 +21,9 @@ double MembershipEntropy(const Vector2D<double>& Q);
 // ICL = BIC + 2 MembershipEntropy(best Q); deltaK = |m(K+1) - 2 m(K) + m(K-1)| / sd(K) with m the
 // mean log-likelihood, where K - 1 and K + 1 are both in the sweep and there are 2 or more
 // replicates (NaN otherwise; +inf when sd(K) is 0 and the numerator is not). chosen marks the
-// K of lowest BIC (the smallest K among equals), also set in study.chosenK.
+// K of lowest BIC (the smallest K among equals), also set in study.chosenK; with --cv (the
+// cross-validation has set cvError) the K of lowest cvError instead.
 void ChooseK(StudyRecord& study);
+
+// What chose K, for messages: "lowest BIC", or "lowest cross-validation error" with --cv.
+const char* ChoiceCriterion(const SweepSettings& settings);

@@ -1,5 +1,6 @@
 #include "study/run_folder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -154,9 +155,13 @@ void ReadRunEstimates(const std::string& folder, const StudyRecord& study, bool 
     }
   }
   ExpectEnd(history);
-  // run.tsv records the last iteration's log-likelihood.
+  // run.tsv records the log-likelihood of the run's estimates: that of the last iteration, or,
+  // for an accelerated run whose last cycle ended on an earlier point (its last step lowered
+  // the log-likelihood by rounding at convergence), one of the last four steps of the history.
   const double last = run.history.empty() ? 0.0 : run.history.back();
-  if (last != run.loglik) {
+  const size_t recent = std::min<size_t>(run.history.size(), 4);
+  if (std::find(run.history.end() - recent, run.history.end(), run.loglik) == run.history.end() &&
+      last != run.loglik) {
     FailRun("emclade-sweep: " + folder + "/run.tsv: line 2: the log-likelihood " +
             ExactReal(run.loglik) + " is not the last of history.txt, " + ExactReal(last) +
             " (damaged)");

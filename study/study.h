@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,10 @@ struct SweepSettings {
   uint64_t seed = 1;
   int32_t threads = 1;  // 1 or more; the results do not depend on it
   std::string start = "ward-anneal";
-  std::string search = "none";  // after a run converges: "none" or "split-merge"
+  std::string search = "none";    // after a run converges: "none" or "split-merge"
   std::string model = "mixture";  // study/model.h: "mixture" or "admixture"
+  // --cv V: the choice of K by V-fold cross-validation (study/cross_validation.h); 0: none.
+  int32_t cvFolds = 0;  // at most kMaxCvFolds
   // A supervised sweep (--supervised FILE; study/supervised_run.h): per individual its
   // reference population's cluster (-1: estimated) and the populations by cluster; empty
   // when the sweep is not supervised.
@@ -65,6 +68,8 @@ struct SweepSettings {
   std::vector<std::string> populationOrder;
 };
 
+constexpr int32_t kMaxCvFolds = 1000;
+
 // One run: K clusters, replicate r (from 1), from its own seed.
 struct RunRecord {
   int32_t K = 0;
@@ -97,6 +102,9 @@ struct KSummary {
   int64_t parameters = 0;
   double AIC = 0.0, BIC = 0.0, ICL = 0.0;
   double deltaK = 0.0;  // NaN where it is not defined
+  // The cross-validation error of the best replicate and its standard error (NaN without --cv).
+  double cvError = std::numeric_limits<double>::quiet_NaN();
+  double cvSe = std::numeric_limits<double>::quiet_NaN();
   int32_t modes = 0;
   int32_t bestModeSize = 0;
   bool chosen = false;

@@ -61,6 +61,7 @@ std::string StudyFileText(const StudyRecord& study) {
   AddLine(text, "search", {EscapeField(s.search)});
   AddLine(text, "acceleration", {EscapeField(s.acceleration)});
   AddLine(text, "stop", {EscapeField(s.stop)});
+  AddLine(text, "cv", {std::to_string(s.cvFolds)});
   AddLine(text, "plot-k", Numbers(s.plotClusterCounts));
   AddLine(text, "plot-format", {EscapeField(s.plotFormat)});
   AddLine(text, "population-order-file", {EscapeField(s.populationOrderFile)});
@@ -216,6 +217,8 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
   if (!ParseStoppingRule(s.stop, rule)) {
     in.Fail("expected a stopping rule (absolute or per-copy), found " + QuoteToken(s.stop));
   }
+  s.cvFolds = static_cast<int32_t>(in.Whole(in.Expect("cv", 1)[0], 0, kMaxCvFolds, "folds"));
+  if (s.cvFolds == 1) in.Fail("expected 0 (no cross-validation) or 2 or more folds, found 1");
   s.plotClusterCounts = ReadNumbers(in, in.Expect("plot-k", -1), 1, 100000, "a K");
   s.plotFormat = in.Text(in.Expect("plot-format", 1)[0]);
   s.populationOrderFile = in.Text(in.Expect("population-order-file", 1)[0]);

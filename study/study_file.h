@@ -9,7 +9,8 @@
 //   emclade-sweep study <version>
 //   input <path>        reader <header rows> <label columns> <population column> <ploidy>
 //                       <one row per individual> <populations file>   (-1: left to the reader)
-//   k <K>...            replicates, seed, start, max-iterations, tolerance, acceleration, stop
+//   k <K>...            replicates, seed, start, max-iterations, tolerance, acceleration, stop,
+//                       cv <V> (0: no cross-validation)
 //   plot-k <K>...       plot-format, population-order-file, population-order <name>...
 //   format, detected    shape <N> <A> <L>   table <checksum: GenotypeTableChecksum, 16 hex>
 //   populations <0|1>
@@ -23,7 +24,8 @@
 
 #include "study/study.h"
 
-constexpr int32_t kStudyFileVersion = 3;  // 2: the table checksum; 3: search, acceleration, stop
+// 2: the table checksum; 3: search, acceleration, stop; 4: cv.
+constexpr int32_t kStudyFileVersion = 4;
 
 // The text of study's settings and input (its runs are not part of it).
 std::string StudyFileText(const StudyRecord& study);
@@ -33,10 +35,10 @@ std::string StudyFileText(const StudyRecord& study);
 // table's checksum says whether two inputs are the same, whatever the path that named them.
 std::string StudyStamp(const std::string& text);
 
-// Writes text to path unless path already holds it (the input line aside): a new file goes in whole or not at all
-// (written beside it under a name of this job, then linked into place), so that jobs writing
-// at once leave one complete file. A file with other bytes ends the run with one line naming
-// the first line that differs (another study's runs are in that folder).
+// Writes text to path unless path already holds it (the input line aside): a new file goes in whole
+// or not at all (written beside it under a name of this job, then linked into place), so that jobs
+// writing at once leave one complete file. A file with other bytes ends the run with one line
+// naming the first line that differs (another study's runs are in that folder).
 void WriteStudyFileOnce(const std::string& path, const std::string& text);
 
 // Reads path into study: settings (outDir, threads and quiet are left as they are) and input.

@@ -57,7 +57,7 @@ std::string MembershipFile(const RunRecord& run) {
 std::string SummaryTable(const StudyRecord& study) {
   std::string text =
       "K\treplicates\tconverged\tloglik_best\tloglik_mean\tloglik_sd\tparameters\tAIC\tBIC\tICL\t"
-      "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\n";
+      "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\tcv_error\tcv_se\n";
   for (const KSummary& s : study.summaries) {
     text += std::to_string(s.K) + '\t' + std::to_string(s.replicates) + '\t' +
             std::to_string(s.converged) + '\t' + FormatReal(s.loglikBest, 6) + '\t' +
@@ -65,7 +65,8 @@ std::string SummaryTable(const StudyRecord& study) {
             std::to_string(s.parameters) + '\t' + FormatReal(s.AIC, 6) + '\t' +
             FormatReal(s.BIC, 6) + '\t' + FormatReal(s.ICL, 6) + '\t' + FormatReal(s.deltaK, 6) +
             '\t' + std::to_string(s.modes) + '\t' + std::to_string(s.bestModeSize) + '\t' +
-            (s.chosen ? "yes" : "no") + '\t' + study.settings.model + '\n';
+            (s.chosen ? "yes" : "no") + '\t' + study.settings.model + '\t' +
+            FormatReal(s.cvError, 6) + '\t' + FormatReal(s.cvSe, 6) + '\n';
   }
   return text;
 }

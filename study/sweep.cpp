@@ -12,6 +12,7 @@
 #include "data/population_order_file.h"
 #include "data/text_lines.h"
 #include "study/alignment.h"
+#include "study/cross_validation.h"
 #include "study/model_choice.h"
 #include "study/progress.h"
 #include "study/run_folder.h"
@@ -91,7 +92,7 @@ StudyRecord DescribeStudy(const SweepSettings& settings, const StudyData& data) 
   return study;
 }
 
-void SummariseStudy(StudyRecord& study) {
+void SummariseStudy(StudyRecord& study, const GenotypeTable& X, bool terminal) {
   study.summaries.clear();
   for (int32_t K : study.settings.clusterCounts) {
     if (RunsOfK(study, K).empty()) continue;
@@ -100,6 +101,7 @@ void SummariseStudy(StudyRecord& study) {
     study.summaries.push_back(summary);
   }
   AlignStudy(study);
+  CrossValidateStudy(study, X, terminal);
   ChooseK(study);
 }
 
@@ -143,7 +145,7 @@ StudyRecord RunStudy(const SweepSettings& settings, const StudyData& data, const
   StudyRecord study = DescribeStudy(settings, data);
   study.runs = PlanRuns(settings);
   MakeStudyRuns(study, data, plan, terminal, nullptr);
-  SummariseStudy(study);
+  SummariseStudy(study, data.X, terminal);
   study.totalSeconds = SecondsSince(began);
   return study;
 }
@@ -210,8 +212,8 @@ int RunSweepCommand(const SweepSettings& settings, StudyFileWriter writeMore) {
   }
   std::cout << "emclade-sweep: " << study.runs.size() << " runs (K "
             << DescribeClusterCounts(asked.clusterCounts) << ", " << settings.replicates
-            << " replicates) in " << FormatDuration(SecondsSince(began))
-            << "; lowest BIC at K = " << study.chosenK << "; results in " << settings.outDir << "/"
-            << std::endl;
+            << " replicates) in " << FormatDuration(SecondsSince(began)) << "; "
+            << ChoiceCriterion(study.settings) << " at K = " << study.chosenK << "; results in "
+            << settings.outDir << "/" << std::endl;
   return 0;
 }

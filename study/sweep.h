@@ -29,9 +29,10 @@ std::vector<RunRecord> RunStudyPart(const SweepSettings& settings, const StudyDa
 // no known name, ends the run with one line.
 StudyRecord DescribeStudy(const SweepSettings& settings, const StudyData& data);
 
-// Completes a study whose runs are made: one summary for every K of the sweep with at least
-// one run, AlignStudy, ChooseK.
-void SummariseStudy(StudyRecord& study);
+// Completes a study whose runs are made on X: one summary for every K of the sweep with at
+// least one run, AlignStudy, the cross-validation when asked for (CrossValidateStudy; its
+// progress on a terminal when terminal), ChooseK.
+void SummariseStudy(StudyRecord& study, const GenotypeTable& X, bool terminal = false);
 
 // Writes further files of a finished study into its folder (the plots and the report).
 using StudyFileWriter = void (*)(const StudyRecord& study, const std::string& dir);

@@ -114,7 +114,10 @@ StudyRecord RunWholeSweep(const SweepSettings& settings, const StudyData& data, 
 
   CollectSettings gather;
   gather.dir = work;
-  gather.quiet = true;
+  gather.quiet = settings.quiet;
+  gather.collectingLine = false;
+  gather.terminal = terminal;
+  gather.threads = settings.threads;
   gather.data = &data;
   StudyRecord study = CollectStudy(gather);
   study.settings = settings;

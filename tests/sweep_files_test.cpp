@@ -84,11 +84,11 @@ TEST(StudyFiles, EveryLayoutOfAStudyWorkedByHand) {
   const Expected expected[] = {
       {"summary.tsv",
        "K\treplicates\tconverged\tloglik_best\tloglik_mean\tloglik_sd\tparameters\tAIC\tBIC\tICL\t"
-       "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\n"
+       "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\tcv_error\tcv_se\n"
        "1\t1\t1\t-10.500000\t-10.500000\tNA\t3\t27.000000\t30.000000\t31.000000\tNA\t1\t1\tno\t"
-       "mixture\n"
+       "mixture\tNA\tNA\n"
        "2\t2\t1\t-8.000000\t-8.500000\t0.707107\t7\t30.000000\t40.000000\t42.500000\tinf\t2\t1\t"
-       "yes\tmixture\n"},
+       "yes\tmixture\tNA\tNA\n"},
       {"runs.tsv",
        "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\tmode"
        "l\n"
