@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <thread>
 
 #include "app/sweep_command_line.h"
 #include "data/messages.h"
@@ -66,8 +67,15 @@ CollectSettings ParseCollectCommandLine(int argc, const char* const* argv) {
   app.add_flag("--allow-missing", settings.allowMissing,
                "collect the runs that are there; the report and missing_runs.tsv name the others");
   app.add_flag("--quiet", settings.quiet, "no progress line on standard error");
+  app.add_option("--threads", settings.threads,
+                 "threads of the bootstrap (--bootstrap; the results do not depend on them)")
+      ->check(CLI::Range(1, 4096))
+      ->type_name("T");
   app.footer("Example: emclade-sweep collect study.sweep");
+  const unsigned cores = std::thread::hardware_concurrency();
+  settings.threads = cores > 0 ? static_cast<int32_t>(cores) : 1;
   ParseSubcommand(app, argc, argv);
+  settings.quietBootstrap = settings.quiet;
   while (settings.dir.size() > 1 && settings.dir.back() == '/') settings.dir.pop_back();
   return settings;
 }

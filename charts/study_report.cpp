@@ -148,7 +148,7 @@ std::string InputSection(const StudyRecord& study) {
     }
     html += "<table>\n<tr><th class=\"text\">Population</th><th>Individuals</th>";
     for (int32_t c = 0; c < K; ++c) {
-      html += "<th>" + Swatch(c) + "cluster " + std::to_string(c + 1) + "</th>";
+      html += "<th>" + Swatch(c) + "cluster " + EscapeHtml(ClusterName(study, c)) + "</th>";
     }
     html += "</tr>\n";
     for (size_t p = 0; p < populations.size(); ++p) {
@@ -170,16 +170,40 @@ std::string ChoiceSection(const StudyRecord& study, const StudyImages& images) {
   std::string html = "<h2 id=\"choice\">Choice of K</h2>\n";
   html += Image(images.modelChoice, "Log-likelihood, AIC, BIC, ICL and delta K against K");
   html += "<div class=\"wide\"><table class=\"criteria\">\n";
-  html += Row({"K", "replicates", "converged", "loglik_best", "loglik_mean", "loglik_sd",
-               "parameters", "AIC", "BIC", "ICL", "deltaK", "modes", "best_mode_size", "chosen"},
-              "th");
+  const bool bootstrap = study.settings.bootstrap > 0;
+  std::vector<std::string> head = {"K",
+                                   "replicates",
+                                   "converged",
+                                   "loglik_best",
+                                   "loglik_mean",
+                                   "loglik_sd",
+                                   "parameters",
+                                   "AIC",
+                                   "BIC",
+                                   "ICL",
+                                   "deltaK",
+                                   "modes",
+                                   "best_mode_size",
+                                   "chosen"};
+  if (bootstrap) head.push_back("q_se_mean");
+  html += Row(head, "th");
   for (const KSummary& s : study.summaries) {
-    html += Row({std::to_string(s.K), std::to_string(s.replicates), std::to_string(s.converged),
-                 Real(s.loglikBest, 3), Real(s.loglikMean, 3), Real(s.loglikSd, 3),
-                 std::to_string(s.parameters), Real(s.AIC, 3), Real(s.BIC, 3), Real(s.ICL, 3),
-                 Real(s.deltaK, 3), std::to_string(s.modes), std::to_string(s.bestModeSize),
-                 s.chosen ? "yes" : "no"},
-                "td", s.chosen ? "chosen" : "");
+    std::vector<std::string> cells = {std::to_string(s.K),
+                                      std::to_string(s.replicates),
+                                      std::to_string(s.converged),
+                                      Real(s.loglikBest, 3),
+                                      Real(s.loglikMean, 3),
+                                      Real(s.loglikSd, 3),
+                                      std::to_string(s.parameters),
+                                      Real(s.AIC, 3),
+                                      Real(s.BIC, 3),
+                                      Real(s.ICL, 3),
+                                      Real(s.deltaK, 3),
+                                      std::to_string(s.modes),
+                                      std::to_string(s.bestModeSize),
+                                      s.chosen ? "yes" : "no"};
+    if (bootstrap) cells.push_back(Real(s.qSeMean, 4));
+    html += Row(cells, "td", s.chosen ? "chosen" : "");
   }
   html += "</table></div>\n<p class=\"note\">The table of " + Link("summary.tsv", "summary.tsv") +
           " (there with six decimals). AIC = &minus;2 LL + 2p and BIC = &minus;2 LL + p ln N of "
@@ -187,7 +211,13 @@ std::string ChoiceSection(const StudyRecord& study, const StudyImages& images) {
           "&Delta;K is Evanno's, defined where K &minus; 1 and K + 1 are in the sweep. The "
           "highlighted row has the lowest BIC. Distrust every criterion when sampling is "
           "uneven or the structure is hierarchical: look at the memberships across K as "
-          "well.</p>\n";
+          "well.";
+  if (bootstrap) {
+    html += " q_se_mean is the mean standard error of the best replicate's memberships, from " +
+            std::to_string(study.settings.bootstrap) +
+            " refits on the loci drawn with replacement (every entry in best/K&lt;K&gt;.Q_se).";
+  }
+  html += "</p>\n";
   return html;
 }
 
@@ -274,6 +304,15 @@ std::string RepeatSection(const StudyRecord& study) {
   fact("Tolerance", ShortReal(s.tolerance));
   fact("Acceleration", EscapeHtml(s.acceleration));
   fact("Stopping rule", EscapeHtml(s.stop));
+  if (!s.supervisedFile.empty()) {
+    std::string names;
+    for (const std::string& name : s.referencePopulations) {
+      names += (names.empty() ? "" : ", ") + EscapeHtml(name);
+    }
+    fact("Supervised", "from <code>" + EscapeHtml(s.supervisedFile) +
+                           "</code>: the clusters are the reference populations " + names);
+  }
+  if (s.bootstrap > 0) fact("Bootstrap", std::to_string(s.bootstrap) + " replicates per K");
   if (!s.plotClusterCounts.empty()) {
     fact("K of the structure plot", DescribeClusterCounts(s.plotClusterCounts));
   }

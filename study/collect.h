@@ -14,6 +14,8 @@ struct CollectSettings {
   // The table the runs were made on, when the caller holds it; else collect reads the input
   // that the study file names (as the jobs named it: collect runs where they ran).
   const StudyData* data = nullptr;
+  int32_t threads = 1;          // for the bootstrap (the results do not depend on them)
+  bool quietBootstrap = false;  // no progress line for the bootstrap
 };
 
 // Reads dir/runs/study.txt and every run folder under dir/runs/ (folders whose names begin
@@ -22,7 +24,7 @@ struct CollectSettings {
 // missing runs, unless allowMissing (then study.missingRuns names them), an input whose table
 // is not the one the runs were made on, and a run whose recorded log-likelihood is not that of
 // its estimates on it (MixtureLogLikelihood). Only the best replicate's frequencies of every K
-// are kept.
+// are kept. With --bootstrap in the study file, then BootstrapStudy (study/bootstrap.h).
 StudyRecord CollectStudy(const CollectSettings& settings);
 
 // The whole command: CollectStudy, the files of the sweep into settings.dir (then those of

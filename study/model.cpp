@@ -3,6 +3,7 @@
 #include "study/accelerated_run.h"
 #include "study/admixture_run.h"
 #include "study/model_choice.h"
+#include "study/model_refit.h"
 #include "study/run_check.h"
 #include "study/sweep_run.h"
 
@@ -31,10 +32,11 @@ int64_t AdmixtureParameters(int32_t N, int32_t K, const std::vector<int32_t>& J)
 
 const std::vector<StudyModel>& StudyModels() {
   static const std::vector<StudyModel> models = {
-      {"mixture", &RunMixture, &MixtureParameters, &MixtureLogLikelihood,
+      {"mixture", &RunMixture, &MixtureParameters, &MixtureLogLikelihood, &RefitMixture,
        "the probability that the individual comes from each cluster",
        "every individual from one of K clusters (Q: membership probabilities)"},
       {"admixture", &RunAdmixtureRun, &AdmixtureParameters, &AdmixtureLogLikelihood,
+       &RefitAdmixture,
        "the individual's ancestry proportions: the share of its allele copies from each cluster",
        "every allele copy from one of K clusters (Q: ancestry proportions)"},
   };

@@ -22,6 +22,9 @@ struct StudyModel {
   int64_t (*parameters)(int32_t N, int32_t K, const std::vector<int32_t>& J);
   // The log-likelihood of a run's estimates on X, as its EM computed it (collect's check).
   double (*logLikelihood)(const GenotypeTable& X, const RunRecord& run);
+  // The model's EM on X from the run's estimates, to convergence (study/model_refit.h).
+  void (*refit)(const GenotypeTable& X, const SweepSettings& settings, int32_t engineThreads,
+                RunRecord& run);
   const char* memberships;  // what a row of Q is, for the report
   const char* summary;      // one line for --help
 };

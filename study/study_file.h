@@ -9,7 +9,10 @@
 //   emclade-sweep study <version>
 //   input <path>        reader <header rows> <label columns> <population column> <ploidy>
 //                       <one row per individual> <populations file>   (-1: left to the reader)
-//   k <K>...            replicates, seed, start, max-iterations, tolerance, acceleration, stop
+//   k <K>...            replicates, seed, start, max-iterations, tolerance, acceleration, stop,
+//                       bootstrap
+//   supervised-file <path>   supervision <population>...   (the reference populations by
+//                       cluster; none: not supervised)   references <cluster or -1>... (N or none)
 //   plot-k <K>...       plot-format, population-order-file, population-order <name>...
 //   format, detected    shape <N> <A> <L>   table <checksum: GenotypeTableChecksum, 16 hex>
 //   populations <0|1>
@@ -23,20 +26,22 @@
 
 #include "study/study.h"
 
-constexpr int32_t kStudyFileVersion = 3;  // 2: the table checksum; 3: search, acceleration, stop
+// 2: the table checksum; 3: search, acceleration, stop; 4: bootstrap, the supervision
+constexpr int32_t kStudyFileVersion = 4;
 
 // The text of study's settings and input (its runs are not part of it).
 std::string StudyFileText(const StudyRecord& study);
 
 // A stamp of the text (64-bit FNV-1a, 16 hexadecimal digits) that every run folder records,
-// so that collect takes no run made for another study. The input line is left out: the
-// table's checksum says whether two inputs are the same, whatever the path that named them.
+// so that collect takes no run made for another study. The input and supervised-file lines
+// are left out: the table's checksum and the references say whether two inputs and two
+// supervision files are the same, whatever the paths that named them.
 std::string StudyStamp(const std::string& text);
 
-// Writes text to path unless path already holds it (the input line aside): a new file goes in whole or not at all
-// (written beside it under a name of this job, then linked into place), so that jobs writing
-// at once leave one complete file. A file with other bytes ends the run with one line naming
-// the first line that differs (another study's runs are in that folder).
+// Writes text to path unless path already holds it (the input line aside): a new file goes in whole
+// or not at all (written beside it under a name of this job, then linked into place), so that jobs
+// writing at once leave one complete file. A file with other bytes ends the run with one line
+// naming the first line that differs (another study's runs are in that folder).
 void WriteStudyFileOnce(const std::string& path, const std::string& text);
 
 // Reads path into study: settings (outDir, threads and quiet are left as they are) and input.

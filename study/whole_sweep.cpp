@@ -115,6 +115,8 @@ StudyRecord RunWholeSweep(const SweepSettings& settings, const StudyData& data, 
   CollectSettings gather;
   gather.dir = work;
   gather.quiet = true;
+  gather.threads = settings.threads;
+  gather.quietBootstrap = settings.quiet;
   gather.data = &data;
   StudyRecord study = CollectStudy(gather);
   study.settings = settings;

@@ -57,6 +57,8 @@ StudyRecord HandStudy() {
                            2));
   KSummary k1{1, 1, 1, 0, -10.5, -10.5, NAN, 3, 27.0, 30.0, 31.0, NAN, 1, 1, false};
   KSummary k2{2, 2, 1, 1, -8.0, -8.5, 0.707107, 7, 30.0, 40.0, 42.5, INFINITY, 2, 1, true};
+  k2.Qse = {{0.0123456, 0.5}, {0.0, 1e-7}, {0.25, NAN}};  // a bootstrap's, aligned order
+  k2.qSeMean = 0.125;
   s.summaries = {k1, k2};
   s.chosenK = 2;
   return s;
@@ -84,11 +86,12 @@ TEST(StudyFiles, EveryLayoutOfAStudyWorkedByHand) {
   const Expected expected[] = {
       {"summary.tsv",
        "K\treplicates\tconverged\tloglik_best\tloglik_mean\tloglik_sd\tparameters\tAIC\tBIC\tICL\t"
-       "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\n"
+       "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\tq_se_mean\n"
        "1\t1\t1\t-10.500000\t-10.500000\tNA\t3\t27.000000\t30.000000\t31.000000\tNA\t1\t1\tno\t"
-       "mixture\n"
+       "mixture\tNA\n"
        "2\t2\t1\t-8.000000\t-8.500000\t0.707107\t7\t30.000000\t40.000000\t42.500000\tinf\t2\t1\t"
-       "yes\tmixture\n"},
+       "yes\tmixture\t0.125000\n"},
+      {"best/K2.Q_se", "0.012346 0.500000\n0.000000 0.000000\n0.250000 NA\n"},
       {"runs.tsv",
        "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\tmode"
        "l\n"
