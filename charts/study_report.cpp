@@ -306,8 +306,9 @@ std::string RepeatSection(const StudyRecord& study) {
   fact("Stopping rule", EscapeHtml(s.stop));
   if (!s.supervisedFile.empty()) {
     std::string names;
-    for (const std::string& name : s.referencePopulations) {
-      names += (names.empty() ? "" : ", ") + EscapeHtml(name);
+    for (size_t c = 0; c < s.referencePopulations.size(); ++c) {
+      names += (c > 0 ? ", " : "") + Swatch(static_cast<int32_t>(c)) +
+               EscapeHtml(ClusterName(study, static_cast<int32_t>(c)));
     }
     fact("Supervised", "from <code>" + EscapeHtml(s.supervisedFile) +
                            "</code>: the clusters are the reference populations " + names);

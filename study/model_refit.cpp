@@ -37,6 +37,7 @@ void RefitMixture(const GenotypeTable& X, const SweepSettings& settings, int32_t
   const std::vector<int32_t> J = AlleleCounts(X);
   const int32_t K = run.K;
   run.proportions.assign(K, 1.0 / K);
+  Vector3D<double>().swap(run.P);  // the M-step of run.Q makes them
   InitVctr3D(run.P, K, X.L, J, 0.0);
   Vector2D<double> ratios;
   InitVctr2D(ratios, K, K, 0.0);

@@ -9,6 +9,7 @@
 #include "data/input_messages.h"
 #include "data/messages.h"
 #include "study/record_text.h"
+#include "study/run_check.h"
 #include "study/study_file.h"
 #include "study/study_files.h"
 
@@ -154,9 +155,11 @@ void ReadRunEstimates(const std::string& folder, const StudyRecord& study, bool 
     }
   }
   ExpectEnd(history);
-  // run.tsv records the last iteration's log-likelihood.
+  // run.tsv records the log-likelihood of the final estimates: the last iteration's, or (an
+  // accelerated run whose best point came before its last step) that point's computed again,
+  // which may differ from the last entry by rounding.
   const double last = run.history.empty() ? 0.0 : run.history.back();
-  if (last != run.loglik) {
+  if (last != run.loglik && !SameLogLikelihood(run.loglik, last)) {
     FailRun("emclade-sweep: " + folder + "/run.tsv: line 2: the log-likelihood " +
             ExactReal(run.loglik) + " is not the last of history.txt, " + ExactReal(last) +
             " (damaged)");

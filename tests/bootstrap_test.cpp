@@ -3,6 +3,7 @@
 // shards gathered by collect, aligned labels (small errors on clear clusters), and refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -21,6 +22,7 @@ PopulationSample Sample(int32_t N, int32_t L, int32_t fewest, int32_t most) {
   settings.fewestAlleles = fewest;
   settings.mostAlleles = most;
   settings.Fst = 0.15;
+  settings.admixedShare = 0.3;
   RandomGenerator rng(23);
   PopulationSample sample;
   SimulatePopulationSample(settings, rng, sample);
@@ -75,7 +77,8 @@ TEST(Bootstrap, ResampledTableHoldsTheDrawnLoci) {
 
 TEST(Bootstrap, StandardErrorsSameOnAnyThreadsAndFromShards) {
   const std::string dir = MakeTempDir();
-  WriteFile(dir + "/in.str", StructureText(Sample(60, 150, 2, 2).X));
+  const PopulationSample sample = Sample(60, 150, 2, 2);
+  WriteFile(dir + "/in.str", StructureText(sample.X));
   for (const char* model : {"mixture", "admixture"}) {
     SCOPED_TRACE(model);
     const std::vector<std::string> study = {"in.str", "--k",         "2-3", "--replicates",
@@ -94,21 +97,28 @@ TEST(Bootstrap, StandardErrorsSameOnAnyThreadsAndFromShards) {
       EXPECT_EQ(ReadFile(dir + "/" + out + "/summary.tsv"),
                 ReadFile(dir + "/" + first + "/summary.tsv"));
     }
-    // Layout of .Q, clear clusters: small errors (labels that moved would give about 0.5).
+    // Layout of .Q; the unmixed individuals' errors small (labels that moved would give about
+    // 0.5), the admixed ones' mixture memberships move between replicates.
     const std::vector<std::string> rows = SplitLines(ReadFile(dir + "/" + first + "/best/K3.Q_se"));
     ASSERT_EQ(rows.size(), 60u);
-    double largest = 0.0;
-    for (const std::string& row : rows) {
-      std::istringstream in(row);
+    for (size_t n = 0; n < rows.size(); ++n) {
+      std::istringstream in(rows[n]);
       int32_t fields = 0;
+      double largest = 0.0;
       for (double v = 0; in >> v; ++fields) largest = std::max(largest, v);
-      EXPECT_EQ(fields, 3) << row;
+      EXPECT_EQ(fields, 3) << rows[n];
+      const std::vector<double>& truth = sample.ancestry[n];
+      if (*std::max_element(truth.begin(), truth.end()) == 1.0) {
+        EXPECT_LT(largest, 0.2) << n;
+      }
     }
-    EXPECT_LT(largest, 0.2);
     const std::vector<std::string> last = LastColumn(ReadFile(dir + "/" + first + "/summary.tsv"));
     ASSERT_EQ(last.size(), 3u);
     EXPECT_EQ(last[0], "q_se_mean");
-    EXPECT_GT(std::stod(last[2]), 0.0);
+    EXPECT_GE(std::stod(last[2]), 0.0);
+    if (model[0] == 'm') {
+      EXPECT_GT(std::stod(last[2]), 0.01);
+    }
     EXPECT_NE(ReadFile(dir + "/" + first + "/runs/study.txt").find("\nbootstrap\t5\n"),
               std::string::npos);
     EXPECT_NE(ReadFile(dir + "/" + first + "/report.html").find("--bootstrap 5"),
@@ -146,6 +156,7 @@ TEST(Bootstrap, RefusesBadCounts) {
     const ProgramResult result = Sweep(dir, args);
     EXPECT_EQ(result.exitCode, 1) << more[1];
     EXPECT_EQ(SplitLines(result.err).size(), 1u) << result.err;
-    EXPECT_EQ(result.err.rfind("emclade-sweep: --bootstrap", 0), 0u) << result.err;
+    EXPECT_EQ(result.err.rfind("emclade-sweep: ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find("--bootstrap"), std::string::npos) << result.err;
   }
 }

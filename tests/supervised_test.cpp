@@ -125,8 +125,7 @@ TEST(Supervised, ClustersNamedByPopulationAndSupervisionRecorded) {
   args.insert(args.end(), {"--out", "whole"});
   ASSERT_EQ(RunProgram(args, dir, 120.0, EMCLADE_SWEEP_EXE).exitCode, 0);
   const std::string report = ReadFile(dir + "/whole/report.html");
-  for (const char* name :
-       {"cluster north", "cluster south", "cluster west", "--supervised ref.tsv"})
+  for (const char* name : {"</span>north", "</span>south", "</span>west", "--supervised ref.tsv"})
     EXPECT_NE(report.find(name), std::string::npos) << name;
   EXPECT_NE(ReadFile(dir + "/whole/runs/study.txt").find("\nsupervision\tnorth\tsouth\twest\n"),
             std::string::npos);
@@ -145,7 +144,7 @@ TEST(Supervised, ClustersNamedByPopulationAndSupervisionRecorded) {
                 .exitCode,
             0);
   ASSERT_EQ(RunProgram({"collect", "parts", "--quiet"}, dir, 120.0, EMCLADE_SWEEP_EXE).exitCode, 0);
-  EXPECT_NE(ReadFile(dir + "/parts/report.html").find("cluster north"), std::string::npos);
+  EXPECT_NE(ReadFile(dir + "/parts/report.html").find("</span>north"), std::string::npos);
   ASSERT_EQ(std::rename((dir + "/plain/runs/K3.r1").c_str(), (dir + "/parts/runs/K3.r9").c_str()),
             0);
   const ProgramResult mixed = RunProgram({"collect", "parts"}, dir, 120.0, EMCLADE_SWEEP_EXE);
