@@ -260,7 +260,10 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
       "plots/, pong/, clumpp/.\n"
       "Large studies: emclade-sweep prepare INPUT --out STUDY.emc reads INPUT once; "
       "emclade-sweep STUDY.emc ... --shard I/N makes a share of the runs; "
-      "emclade-sweep collect DIR gathers them (each with --help).");
+      "emclade-sweep collect DIR gathers them (each with --help).\n"
+      "After the study: emclade-sweep study.str --k 2-6 --bootstrap 100 (standard errors in "
+      "best/K<K>.Q_se); --supervised references.tsv (known populations); "
+      "emclade-sweep project study.sweep new.vcf.gz --k 3 (new samples).");
 
   try {
     app.parse(argc, argv);

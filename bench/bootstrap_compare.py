@@ -4,16 +4,19 @@
 # then one sweep at K = 3 with --bootstrap B; prints the mean standard error (q_se_mean), the
 # seconds of the B replicates (the sweep's progress line) and the best run's own seconds
 # (runs.tsv), and their ratio per replicate.
-#   bootstrap_compare.py BUILD_DIR MODEL B N L [L ...]
+#   bootstrap_compare.py BUILD_DIR MODEL B N L [L ...] [-- MORE SWEEP OPTIONS]
 import re, subprocess, sys
-build, model, B, N = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
-for L in sys.argv[5:]:
+args = sys.argv[1:]
+more = args[args.index("--") + 1:] if "--" in args else []
+args = args[:args.index("--")] if "--" in args else args
+build, model, B, N = args[0], args[1], args[2], args[3]
+for L in args[4:]:
     p = f"b{N}x{L}"
     subprocess.run([f"{build}/bench/write_sample", p, N, L, "3", "0.05", "2", "2", "7", "0.5"],
                    check=True, stdout=subprocess.DEVNULL)
     run = subprocess.run([f"{build}/emclade-sweep", p + ".bed", "--k", "3", "--replicates", "2",
                           "--model", model, "--bootstrap", B, "--threads", "2", "--force",
-                          "--out", p + ".sweep"], check=True, capture_output=True, text=True)
+                          "--out", p + ".sweep"] + more, check=True, capture_output=True, text=True)
     line = [l for l in run.stderr.splitlines() if "bootstrap of K" in l][0]
     m = re.search(r"replicates in (.*), mean", line)
     text = m.group(1)
