@@ -81,9 +81,8 @@ TEST(Bootstrap, StandardErrorsSameOnAnyThreadsAndFromShards) {
   WriteFile(dir + "/in.str", StructureText(sample.X));
   for (const char* model : {"mixture", "admixture"}) {
     SCOPED_TRACE(model);
-    const std::vector<std::string> study = {"in.str", "--k",         "2-3", "--replicates",
-                                            "2",      "--bootstrap", "5",   "--model",
-                                            model,    "--quiet"};
+    const std::vector<std::string> study = {
+        "in.str", "--k", "3", "--replicates", "2", "--bootstrap", "5", "--model", model, "--quiet"};
     std::string first;
     for (const char* threads : {"1", "2", "3", "8"}) {
       std::vector<std::string> args = study;
@@ -113,11 +112,11 @@ TEST(Bootstrap, StandardErrorsSameOnAnyThreadsAndFromShards) {
       }
     }
     const std::vector<std::string> last = LastColumn(ReadFile(dir + "/" + first + "/summary.tsv"));
-    ASSERT_EQ(last.size(), 3u);
+    ASSERT_EQ(last.size(), 2u);
     EXPECT_EQ(last[0], "q_se_mean");
-    EXPECT_GE(std::stod(last[2]), 0.0);
+    EXPECT_GE(std::stod(last[1]), 0.0);
     if (model[0] == 'm') {
-      EXPECT_GT(std::stod(last[2]), 0.01);
+      EXPECT_GT(std::stod(last[1]), 0.01);
     }
     EXPECT_NE(ReadFile(dir + "/" + first + "/runs/study.txt").find("\nbootstrap\t5\n"),
               std::string::npos);
