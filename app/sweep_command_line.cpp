@@ -225,6 +225,11 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
                  "individuals held at their reference population's cluster (two tab-separated "
                  "columns: individual, population; K = the populations)")
       ->type_name("FILE");
+  app.add_option("--bootstrap", settings.bootstrap,
+                 "standard errors of the best run's memberships of every K from B refits on the "
+                 "loci drawn with replacement: best/K<K>.Q_se, q_se_mean in summary.tsv "
+                 "(default 0: none; at least 2)")
+      ->type_name("B");
   app.add_option("--max-iterations", settings.maxIterations,
                  "EM iterations at most per run (default 10000)")
       ->type_name("N");
@@ -260,7 +265,10 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
       "plots/, pong/, clumpp/.\n"
       "Large studies: emclade-sweep prepare INPUT --out STUDY.emc reads INPUT once; "
       "emclade-sweep STUDY.emc ... --shard I/N makes a share of the runs; "
-      "emclade-sweep collect DIR gathers them (each with --help).");
+      "emclade-sweep collect DIR gathers them (each with --help).\n"
+      "After the study: emclade-sweep study.str --k 2-6 --bootstrap 100 (standard errors in "
+      "best/K<K>.Q_se); --supervised references.tsv (known populations); "
+      "emclade-sweep project study.sweep new.vcf.gz --k 3 (new samples).");
 
   try {
     app.parse(argc, argv);
@@ -285,6 +293,7 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
       {"--replicates", settings.replicates, 1, 100000},
       {"--threads", settings.threads, 1, 4096},
       {"--max-iterations", settings.maxIterations, 1, 100000000},
+      {"--bootstrap", settings.bootstrap, 0, 100000},
   };
   if (app.get_option("--cv")->count() > 0 &&
       (settings.cvFolds < 2 || settings.cvFolds > kMaxCvFolds)) {
@@ -334,6 +343,16 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
   if (FindModel(settings.model) == nullptr) {
     FailRun("emclade-sweep: --model: expected one of " + ModelNames() + ", got \"" +
             settings.model + "\"");
+  }
+  if (settings.bootstrap == 1) {
+    FailRun(
+        "emclade-sweep: --bootstrap: expected 0 (none) or at least 2 replicates (a standard "
+        "error needs two), got 1");
+  }
+  if (settings.bootstrap > 0 && !settings.supervisedFile.empty()) {
+    FailRun(
+        "emclade-sweep: --bootstrap: not with --supervised (a supervised sweep's refits are "
+        "not made): run the bootstrap on an unsupervised sweep");
   }
   if (settings.outDir.empty()) settings.outDir = DefaultOutputFolder(settings.inputPath);
   while (settings.outDir.size() > 1 && settings.outDir.back() == '/') settings.outDir.pop_back();

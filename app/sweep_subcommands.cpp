@@ -71,12 +71,15 @@ CollectSettings ParseCollectCommandLine(int argc, const char* const* argv) {
   app.add_flag("--quiet", settings.quiet, "no progress line on standard error");
   const unsigned cores = std::thread::hardware_concurrency();
   settings.threads = cores > 0 ? static_cast<int32_t>(std::min(cores, 1024u)) : 1;
-  app.add_option("--threads", settings.threads,
-                 "threads of a study with --cv, whose fits collect makes (default: every core; "
-                 "the results do not depend on them)")
+  app.add_option(
+         "--threads", settings.threads,
+         "threads of the --cv and --bootstrap fits that collect makes (default: every core; "
+         "the results do not depend on them)")
       ->check(CLI::Range(1, 1024))
       ->type_name("T");
   app.footer("Example: emclade-sweep collect study.sweep");
+  const unsigned cores = std::thread::hardware_concurrency();
+  settings.threads = cores > 0 ? static_cast<int32_t>(cores) : 1;
   ParseSubcommand(app, argc, argv);
   settings.terminal = isatty(STDERR_FILENO) == 1;
   while (settings.dir.size() > 1 && settings.dir.back() == '/') settings.dir.pop_back();

@@ -2,8 +2,8 @@
 # Supervised admixture against the truth: run in a folder holding s.bed/.fam and s.ancestry from
 #   write_sample s 600 2000 3 0.05 2 2 7 0.5
 # (the unmixed individuals are the references, named by their population); prints the
-# admixed individuals' RMSE. Expects build/emclade-sweep of the worktree at /work/wt-post.
-import math, subprocess, time
+# admixed individuals' RMSE. The build folder is the first argument (default: build).
+import math, subprocess, sys, time
 fam=[l.split() for l in open("s.fam")]
 anc=[[float(x) for x in l.split()] for l in open("s.ancestry")]
 pops=["pop1","pop2","pop3"]
@@ -11,7 +11,8 @@ with open("ref.tsv","w") as f:
     for (fid,iid,*_),a in zip(fam,anc):
         if max(a)==1.0: f.write(f"{iid}\t{fid}\n")
 t=time.monotonic()
-subprocess.run(["/work/wt-post/build/emclade-sweep","s.bed","--supervised","ref.tsv","--model","admixture","--replicates","1","--threads","2","--out","sv","--quiet"],check=True,stdout=subprocess.DEVNULL)
+build=sys.argv[1] if len(sys.argv)>1 else "build"
+subprocess.run([f"{build}/emclade-sweep","s.bed","--supervised","ref.tsv","--model","admixture","--replicates","1","--threads","2","--out","sv","--quiet"],check=True,stdout=subprocess.DEVNULL)
 secs=time.monotonic()-t
 order=[]
 for (fid,iid,*_),a in zip(fam,anc):

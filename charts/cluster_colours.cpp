@@ -21,3 +21,15 @@ uint32_t ClusterColour(int32_t c) {
   static const double kSaturations[3] = {0.55, 0.75, 0.6};
   return ColourFromHsv(15.0 + i * 137.50776405, kSaturations[i % 3], kValues[i % 3]);
 }
+
+std::string ClusterName(const StudyRecord& study, int32_t c) {
+  const std::vector<std::string>& references = study.settings.referencePopulations;
+  if (!references.empty() && !study.summaries.empty()) {
+    const RunRecord& best = study.runs[study.summaries.front().best];
+    if (c < static_cast<int32_t>(best.order.size())) {
+      const int32_t cluster = best.order[c];
+      if (cluster < static_cast<int32_t>(references.size())) return references[cluster];
+    }
+  }
+  return std::to_string(c + 1);
+}

@@ -184,7 +184,17 @@ bool DrawStructurePlot(const StudyRecord& study, PlotFormat format, std::string&
   int32_t largestK = 0;
   for (int32_t K : plotted) largestK = std::max(largestK, K);
   layout.width = std::max(kLeftMargin + layout.barsWidth + kRightMargin, 480);
-  const double keyWidth = 34.0;  // one swatch and its number
+  // One swatch and its name (a number, or a supervised sweep's reference population).
+  std::vector<std::string> clusterNames;
+  double keyWidth = 34.0;
+  for (int32_t c = 0; c < largestK; ++c) {
+    clusterNames.push_back(ClusterName(study, c));
+    if (study.settings.referencePopulations.empty()) continue;  // numbers fit the 34 points
+    cairo_text_extents_t extents;
+    UseFont(scratch.cr(), fonts.regular.get(), kSmallPoints);
+    cairo_text_extents(scratch.cr(), clusterNames.back().c_str(), &extents);
+    keyWidth = std::max(keyWidth, std::ceil(extents.x_advance) + 22.0);
+  }
   const int32_t perRow =
       std::max(1, static_cast<int32_t>((layout.width - kLeftMargin - 80) / keyWidth));
   layout.keyRows = (largestK + perRow - 1) / perRow;
@@ -216,7 +226,7 @@ bool DrawStructurePlot(const StudyRecord& study, PlotFormat format, std::string&
                 y + 12.0, 0.0);
     }
     FillBox(cr, x, y + 2.0, 12.0, 12.0, ClusterColour(c));
-    DrawLabel(cr, fonts.regular.get(), kSmallPoints, kInkColour, std::to_string(c + 1), x + 15.0,
+    DrawLabel(cr, fonts.regular.get(), kSmallPoints, kInkColour, clusterNames[c], x + 15.0,
               y + 12.0, 0.0);
   }
 

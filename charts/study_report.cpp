@@ -149,7 +149,7 @@ std::string InputSection(const StudyRecord& study) {
     }
     html += "<table>\n<tr><th class=\"text\">Population</th><th>Individuals</th>";
     for (int32_t c = 0; c < K; ++c) {
-      html += "<th>" + Swatch(c) + "cluster " + std::to_string(c + 1) + "</th>";
+      html += "<th>" + Swatch(c) + "cluster " + EscapeHtml(ClusterName(study, c)) + "</th>";
     }
     html += "</tr>\n";
     for (size_t p = 0; p < populations.size(); ++p) {
@@ -177,7 +177,9 @@ std::string ChoiceSection(const StudyRecord& study, const StudyImages& images) {
   std::vector<std::string> header = {
       "K",   "replicates", "converged", "loglik_best", "loglik_mean", "loglik_sd",     "parameters",
       "AIC", "BIC",        "ICL",       "deltaK",      "modes",       "best_mode_size"};
+  const bool bootstrap = study.settings.bootstrap > 0;
   if (V > 0) header.insert(header.end(), {"cv_error", "cv_se"});
+  if (bootstrap) header.push_back("q_se_mean");
   header.push_back("chosen");
   html += Row(header, "th");
   for (const KSummary& s : study.summaries) {
@@ -195,6 +197,7 @@ std::string ChoiceSection(const StudyRecord& study, const StudyImages& images) {
                                     std::to_string(s.modes),
                                     std::to_string(s.bestModeSize)};
     if (V > 0) row.insert(row.end(), {Real(s.cvError, 4), Real(s.cvSe, 4)});
+    if (bootstrap) row.push_back(Real(s.qSeMean, 4));
     row.push_back(s.chosen ? "yes" : "no");
     html += Row(row, "td", s.chosen ? "chosen" : "");
   }
@@ -213,6 +216,11 @@ std::string ChoiceSection(const StudyRecord& study, const StudyImages& images) {
             "&sum;<sub>k</sub> q<sub>k</sub> p<sub>kx</sub> the fitted share); cv_error is the "
             "mean over folds of the deviance per held-out genotype, lower is better, and cv_se "
             "its standard error. ";
+  }
+  if (bootstrap) {
+    html += "q_se_mean is the mean standard error of the best replicate's memberships, from " +
+            std::to_string(study.settings.bootstrap) +
+            " refits on the loci drawn with replacement (every entry in best/K&lt;K&gt;.Q_se). ";
   }
   html += std::string("The highlighted row has the ") + ChoiceCriterion(study.settings) +
           ", which chose K. Distrust every criterion when sampling is uneven or the structure "
@@ -304,6 +312,16 @@ std::string RepeatSection(const StudyRecord& study) {
   fact("Acceleration", EscapeHtml(s.acceleration));
   fact("Stopping rule", EscapeHtml(s.stop));
   if (s.cvFolds > 0) fact("Choice of K", std::to_string(s.cvFolds) + "-fold cross-validation");
+  if (!s.supervisedFile.empty()) {
+    std::string names;
+    for (size_t c = 0; c < s.referencePopulations.size(); ++c) {
+      names += (c > 0 ? ", " : "") + Swatch(static_cast<int32_t>(c)) +
+               EscapeHtml(ClusterName(study, static_cast<int32_t>(c)));
+    }
+    fact("Supervised", "from <code>" + EscapeHtml(s.supervisedFile) +
+                           "</code>: the clusters are the reference populations " + names);
+  }
+  if (s.bootstrap > 0) fact("Bootstrap", std::to_string(s.bootstrap) + " replicates per K");
   if (!s.plotClusterCounts.empty()) {
     fact("K of the structure plot", DescribeClusterCounts(s.plotClusterCounts));
   }

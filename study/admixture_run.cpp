@@ -44,11 +44,6 @@ void FitAdmixture(const GenotypeTable& X, const SweepSettings& settings, const R
   RecordAdmixtureFit(model, theta, admixture, run);
 }
 
-void RefitAdmixtureRun(const GenotypeTable& X, const SweepSettings& settings, double observedCopies,
-                       int32_t engineThreads, RunRecord& run) {
-  FitAdmixture(X, settings, SweepRunEmSettings(settings, observedCopies), engineThreads, run);
-}
-
 RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
                           const RunRecord& planned, const SweepSettings& settings, int32_t A,
                           const std::vector<int32_t>& J, int32_t engineThreads) {

@@ -27,10 +27,6 @@ RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
 void FitAdmixture(const GenotypeTable& X, const SweepSettings& settings, const RunEmSettings& em,
                   int32_t engineThreads, RunRecord& run);
 
-// The admixture model's refit (study/model.h): FitAdmixture on X from run's estimates.
-void RefitAdmixtureRun(const GenotypeTable& X, const SweepSettings& settings, double observedCopies,
-                       int32_t engineThreads, RunRecord& run);
-
 // The accelerator's settings for the admixture EM of a sweep's run: the sweep's acceleration,
 // stopping rule, tolerance and iterations, the model's observed copies.
 AcceleratorSettings AdmixtureAccelerator(const SweepSettings& settings, const RunEmSettings& em,

@@ -9,6 +9,7 @@
 #include "data/messages.h"
 #include "data/text_lines.h"
 #include "study/alignment.h"
+#include "study/bootstrap.h"
 #include "study/model.h"
 #include "study/model_choice.h"
 #include "study/progress.h"
@@ -75,7 +76,7 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
     const RunId id{run.K, run.replicate};
     if (runStamp != stamp) {
       FailRun("emclade-sweep: " + folder +
-              ": a run made for another study (its settings or "
+              ": a run made for another study (its settings, supervision or "
               "input differ from " +
               studyPath + "); remove it, or make it again");
     }
@@ -170,6 +171,7 @@ StudyRecord CollectStudy(const CollectSettings& settings) {
   }
   study.runs = std::move(runs);
   SummariseStudy(study, X, settings.terminal);
+  BootstrapStudy(study, X, settings.threads, settings.quiet);
   return study;
 }
 

@@ -13,7 +13,8 @@ struct CollectSettings {
   bool quiet = false;          // no progress lines (the collecting line, the cross-validation's)
   bool collectingLine = true;  // the line that names the runs collected
   bool terminal = false;       // the cross-validation's progress as one line rewritten in place
-  int32_t threads = 1;         // threads of the cross-validation's fits (--cv); not of the results
+  int32_t threads =
+      1;  // threads of the --cv and --bootstrap fits; the results do not depend on them
   // The table the runs were made on, when the caller holds it; else collect reads the input
   // that the study file names (as the jobs named it: collect runs where they ran).
   const StudyData* data = nullptr;
@@ -25,7 +26,7 @@ struct CollectSettings {
 // missing runs, unless allowMissing (then study.missingRuns names them), an input whose table
 // is not the one the runs were made on, and a run whose recorded log-likelihood is not that of
 // its estimates on it (MixtureLogLikelihood). Only the best replicate's frequencies of every K
-// are kept.
+// are kept. With --bootstrap in the study file, then BootstrapStudy (study/bootstrap.h).
 StudyRecord CollectStudy(const CollectSettings& settings);
 
 // The whole command: CollectStudy, the files of the sweep into settings.dir (then those of

@@ -59,19 +59,6 @@ int32_t ObservedAlleles(const GenotypeTable& X, int32_t n, int32_t l, uint32_t* 
   return distinct;
 }
 
-// Copies of X that are observed (code below J[l]), for the per-copy stopping rule.
-double ObservedCopiesOf(const GenotypeTable& X) {
-  int64_t observed = 0;
-  for (int32_t n = 0; n < X.N; ++n) {
-    for (int32_t a = 0; a < X.A; ++a) {
-      for (int32_t l = 0; l < X.L; ++l) {
-        observed += GenotypeCode(X, n, a, l) < X.alleleValues[l].size() ? 1 : 0;
-      }
-    }
-  }
-  return static_cast<double>(observed);
-}
-
 // One fit of the cross-validation: the best run of summary i, fold v held out.
 struct CvTask {
   size_t summary = 0;
@@ -97,7 +84,7 @@ void RunCvTask(const StudyRecord& study, const GenotypeTable& X, const StudyMode
   fit.seed = best.seed;
   fit.Q = best.Q;
   fit.P = best.P;
-  model.refit(masked, settings, ObservedCopiesOf(masked), engineThreads, fit);
+  model.refit(masked, settings, engineThreads, fit);
   double deviance = 0.0;
   const int64_t genotypes = ScoreFold(X, settings.seed, V, task.fold, fit.Q, fit.P, deviance);
   scores.deviance[task.summary][task.fold] = deviance;

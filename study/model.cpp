@@ -4,6 +4,7 @@
 #include "study/accelerated_run.h"
 #include "study/admixture_run.h"
 #include "study/model_choice.h"
+#include "study/model_refit.h"
 #include "study/run_check.h"
 #include "study/sweep_run.h"
 
@@ -16,26 +17,6 @@ RunRecord RunMixture(const StartContext& context, const StartMethod& start,
                      settings.maxIterations, settings.tolerance, A, J, engineThreads,
                      SweepRunEmSettings(settings, context.observedCopies),
                      settings.search == "split-merge");
-}
-
-void RefitMixture(const GenotypeTable& X, const SweepSettings& settings, double observedCopies,
-                  int32_t engineThreads, RunRecord& run) {
-  const int32_t K = run.K;
-  std::vector<int32_t> J;
-  for (const std::vector<int32_t>& values : X.alleleValues) {
-    J.push_back(static_cast<int32_t>(values.size()));
-  }
-  EmWorkspace w;
-  PrepareEmWorkspace(X, X.alleleValues, J, X.N, X.A, X.L, K, w, engineThreads);
-  run.proportions.assign(K, 1.0 / K);
-  Vector3D<double>().swap(run.P);
-  InitVctr3D(run.P, K, X.L, J, 0.0);
-  Vector2D<double> ratios;
-  InitVctr2D(ratios, K, K, 0.0);
-  run.history.clear();
-  // From the memberships run.Q: the first M-step reads them.
-  RunAcceleratedSweepEm(w, SweepRunEmSettings(settings, observedCopies), settings.maxIterations,
-                        settings.tolerance, ratios, run);
 }
 
 int64_t MixtureParameters(int32_t, int32_t K, const std::vector<int32_t>& J) {
@@ -56,7 +37,7 @@ const std::vector<StudyModel>& StudyModels() {
        "the probability that the individual comes from each cluster",
        "every individual from one of K clusters (Q: membership probabilities)"},
       {"admixture", &RunAdmixtureRun, &AdmixtureParameters, &AdmixtureLogLikelihood,
-       &RefitAdmixtureRun,
+       &RefitAdmixture,
        "the individual's ancestry proportions: the share of its allele copies from each cluster",
        "every allele copy from one of K clusters (Q: ancestry proportions)"},
   };

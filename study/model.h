@@ -22,14 +22,14 @@ struct StudyModel {
   int64_t (*parameters)(int32_t N, int32_t K, const std::vector<int32_t>& J);
   // The log-likelihood of a run's estimates on X, as its EM computed it (collect's check).
   double (*logLikelihood)(const GenotypeTable& X, const RunRecord& run);
-  // Fits the model again on X (of the run's shape; some genotypes made missing) from run's
-  // estimates Q and P, by the sweep's EM after the annealing (--acceleration, --stop,
-  // --tolerance, --max-iterations; observedCopies: X's, for the per-copy rule), on
-  // engineThreads threads (the same bits on any number). Leaves in run.Q and run.P the fit's
-  // estimates: for the mixture model Q holds the memberships given X (the E-step of the final
-  // estimates), for the admixture model the ancestry proportions.
-  void (*refit)(const GenotypeTable& X, const SweepSettings& settings, double observedCopies,
-                int32_t engineThreads, RunRecord& run);
+  // The model's EM on X (of the run's shape: some genotypes made missing, or loci drawn
+  // again) from the run's estimates Q and P, to convergence by the sweep's EM after the
+  // annealing (--acceleration, --stop, --tolerance, --max-iterations), on engineThreads threads
+  // (the same bits on any number). Leaves in run.Q and run.P the fit's estimates: for the
+  // mixture model Q holds the memberships given X (the E-step of the final estimates), for the
+  // admixture model the ancestry proportions (study/model_refit.h).
+  void (*refit)(const GenotypeTable& X, const SweepSettings& settings, int32_t engineThreads,
+                RunRecord& run);
   const char* memberships;  // what a row of Q is, for the report
   const char* summary;      // one line for --help
 };

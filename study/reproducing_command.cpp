@@ -33,6 +33,8 @@ std::string ReproducingCommand(const SweepSettings& s) {
   add("--acceleration", s.acceleration);
   add("--stop", s.stop);
   if (s.cvFolds > 0) add("--cv", std::to_string(s.cvFolds));
+  if (!s.supervisedFile.empty()) add("--supervised", s.supervisedFile);
+  if (s.bootstrap > 0) add("--bootstrap", std::to_string(s.bootstrap));
   const ReaderOptions& r = s.reader;
   if (r.headerRows >= 0) add("--header-rows", std::to_string(r.headerRows));
   if (r.labelColumns >= 0) add("--label-columns", std::to_string(r.labelColumns));

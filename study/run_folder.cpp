@@ -10,6 +10,7 @@
 #include "data/input_messages.h"
 #include "data/messages.h"
 #include "study/record_text.h"
+#include "study/run_check.h"
 #include "study/study_file.h"
 #include "study/study_files.h"
 
@@ -157,11 +158,12 @@ void ReadRunEstimates(const std::string& folder, const StudyRecord& study, bool 
   ExpectEnd(history);
   // run.tsv records the log-likelihood of the run's estimates: that of the last iteration, or,
   // for an accelerated run whose last cycle ended on an earlier point (its last step lowered
-  // the log-likelihood by rounding at convergence), one of the last four steps of the history.
+  // the log-likelihood by rounding at convergence), one of the last four steps of the history, or
+  // that point computed again (equal within rounding).
   const double last = run.history.empty() ? 0.0 : run.history.back();
   const size_t recent = std::min<size_t>(run.history.size(), 4);
   if (std::find(run.history.end() - recent, run.history.end(), run.loglik) == run.history.end() &&
-      last != run.loglik) {
+      last != run.loglik && !SameLogLikelihood(run.loglik, last)) {
     FailRun("emclade-sweep: " + folder + "/run.tsv: line 2: the log-likelihood " +
             ExactReal(run.loglik) + " is not the last of history.txt, " + ExactReal(last) +
             " (damaged)");

@@ -47,6 +47,8 @@ struct SweepSettings {
   // the stopping rule, "absolute" or "per-copy" (tolerance per observed allele copy).
   std::string acceleration = "squarem";
   std::string stop = "absolute";
+  // Bootstrap replicates of the best run of every K (--bootstrap; study/bootstrap.h); 0: none.
+  int32_t bootstrap = 0;
   std::string outDir;
   bool force = false;   // replace an outDir that holds files, whole (study/study_folder.h)
   bool resume = false;  // keep the finished runs of an interrupted sweep (study/whole_sweep.h)
@@ -108,6 +110,10 @@ struct KSummary {
   int32_t modes = 0;
   int32_t bestModeSize = 0;
   bool chosen = false;
+  // With --bootstrap: the standard error of every entry of the best run's memberships (N x K,
+  // aligned cluster order) and their mean; otherwise empty and NaN.
+  Vector2D<double> Qse;
+  double qSeMean = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Everything a sweep produced.

@@ -62,6 +62,12 @@ std::string StudyFileText(const StudyRecord& study) {
   AddLine(text, "acceleration", {EscapeField(s.acceleration)});
   AddLine(text, "stop", {EscapeField(s.stop)});
   AddLine(text, "cv", {std::to_string(s.cvFolds)});
+  AddLine(text, "bootstrap", {std::to_string(s.bootstrap)});
+  AddLine(text, "supervised-file", {EscapeField(s.supervisedFile)});
+  std::vector<std::string> references;
+  for (const std::string& name : s.referencePopulations) references.push_back(EscapeField(name));
+  AddLine(text, "supervision", references);
+  AddLine(text, "references", Numbers(s.referenceCluster));
   AddLine(text, "plot-k", Numbers(s.plotClusterCounts));
   AddLine(text, "plot-format", {EscapeField(s.plotFormat)});
   AddLine(text, "population-order-file", {EscapeField(s.populationOrderFile)});
@@ -93,11 +99,15 @@ std::string StudyFileText(const StudyRecord& study) {
   return text;
 }
 
-std::string WithoutInputLine(const std::string& text) {
-  const size_t at = text.find("\ninput\t");
-  if (at == std::string::npos) return text;
-  const size_t end = text.find('\n', at + 1);
-  return text.substr(0, at) + (end == std::string::npos ? std::string() : text.substr(end));
+// The text without its lines that name files (input, supervised-file).
+std::string WithoutInputLine(std::string text) {
+  for (const char* key : {"\ninput\t", "\nsupervised-file\t"}) {
+    const size_t at = text.find(key);
+    if (at == std::string::npos) continue;
+    const size_t end = text.find('\n', at + 1);
+    text = text.substr(0, at) + (end == std::string::npos ? std::string() : text.substr(end));
+  }
+  return text;
 }
 
 std::string StudyStamp(const std::string& text) {
@@ -219,6 +229,15 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
   }
   s.cvFolds = static_cast<int32_t>(in.Whole(in.Expect("cv", 1)[0], 0, kMaxCvFolds, "folds"));
   if (s.cvFolds == 1) in.Fail("expected 0 (no cross-validation) or 2 or more folds, found 1");
+  s.bootstrap = static_cast<int32_t>(
+      in.Whole(in.Expect("bootstrap", 1)[0], 0, 100000, "bootstrap replicates"));
+  s.supervisedFile = in.Text(in.Expect("supervised-file", 1)[0]);
+  s.referencePopulations.clear();
+  for (std::string_view name : in.Expect("supervision", -1)) {
+    if (!name.empty()) s.referencePopulations.push_back(in.Text(name));
+  }
+  const int64_t clusters = static_cast<int64_t>(s.referencePopulations.size());
+  s.referenceCluster = ReadNumbers(in, in.Expect("references", -1), -1, clusters - 1, "a cluster");
   s.plotClusterCounts = ReadNumbers(in, in.Expect("plot-k", -1), 1, 100000, "a K");
   s.plotFormat = in.Text(in.Expect("plot-format", 1)[0]);
   s.populationOrderFile = in.Text(in.Expect("population-order-file", 1)[0]);
@@ -263,6 +282,11 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
       if (j > 1 && values[j - 2] >= values[j - 1]) in.Fail("allele values out of order");
     }
     study.J[l] = static_cast<int32_t>(values.size());
+  }
+  const bool supervised = !s.referencePopulations.empty();
+  if (s.referenceCluster.size() != (supervised ? static_cast<size_t>(study.N) : 0)) {
+    in.Fail("expected the reference cluster of every individual (" + std::to_string(study.N) +
+            "), found " + std::to_string(s.referenceCluster.size()));
   }
   in.Expect("end", 0);
   std::string_view more;

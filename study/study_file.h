@@ -10,7 +10,9 @@
 //   input <path>        reader <header rows> <label columns> <population column> <ploidy>
 //                       <one row per individual> <populations file>   (-1: left to the reader)
 //   k <K>...            replicates, seed, start, max-iterations, tolerance, acceleration, stop,
-//                       cv <V> (0: no cross-validation)
+//                       cv <V> (0: no cross-validation), bootstrap <B>
+//   supervised-file <path>   supervision <population>...   (the reference populations by
+//                       cluster; none: not supervised)   references <cluster or -1>... (N or none)
 //   plot-k <K>...       plot-format, population-order-file, population-order <name>...
 //   format, detected    shape <N> <A> <L>   table <checksum: GenotypeTableChecksum, 16 hex>
 //   populations <0|1>
@@ -24,15 +26,16 @@
 
 #include "study/study.h"
 
-// 2: the table checksum; 3: search, acceleration, stop; 4: cv.
+// 2: the table checksum; 3: search, acceleration, stop; 4: cv, bootstrap, the supervision
 constexpr int32_t kStudyFileVersion = 4;
 
 // The text of study's settings and input (its runs are not part of it).
 std::string StudyFileText(const StudyRecord& study);
 
 // A stamp of the text (64-bit FNV-1a, 16 hexadecimal digits) that every run folder records,
-// so that collect takes no run made for another study. The input line is left out: the
-// table's checksum says whether two inputs are the same, whatever the path that named them.
+// so that collect takes no run made for another study. The input and supervised-file lines
+// are left out: the table's checksum and the references say whether two inputs and two
+// supervision files are the same, whatever the paths that named them.
 std::string StudyStamp(const std::string& text);
 
 // Writes text to path unless path already holds it (the input line aside): a new file goes in whole

@@ -57,7 +57,7 @@ std::string MembershipFile(const RunRecord& run) {
 std::string SummaryTable(const StudyRecord& study) {
   std::string text =
       "K\treplicates\tconverged\tloglik_best\tloglik_mean\tloglik_sd\tparameters\tAIC\tBIC\tICL\t"
-      "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\tcv_error\tcv_se\n";
+      "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\tcv_error\tcv_se\tq_se_mean\n";
   for (const KSummary& s : study.summaries) {
     text += std::to_string(s.K) + '\t' + std::to_string(s.replicates) + '\t' +
             std::to_string(s.converged) + '\t' + FormatReal(s.loglikBest, 6) + '\t' +
@@ -66,7 +66,21 @@ std::string SummaryTable(const StudyRecord& study) {
             FormatReal(s.BIC, 6) + '\t' + FormatReal(s.ICL, 6) + '\t' + FormatReal(s.deltaK, 6) +
             '\t' + std::to_string(s.modes) + '\t' + std::to_string(s.bestModeSize) + '\t' +
             (s.chosen ? "yes" : "no") + '\t' + study.settings.model + '\t' +
-            FormatReal(s.cvError, 6) + '\t' + FormatReal(s.cvSe, 6) + '\n';
+            FormatReal(s.cvError, 6) + '\t' + FormatReal(s.cvSe, 6) + '\t' +
+            FormatReal(s.qSeMean, 6) + '\n';
+  }
+  return text;
+}
+
+// The standard errors of best/K<K>.Q (already in aligned order), as that file's numbers.
+std::string StandardErrorFile(const KSummary& summary) {
+  std::string text;
+  for (const std::vector<double>& row : summary.Qse) {
+    for (size_t c = 0; c < row.size(); ++c) {
+      if (c > 0) text += ' ';
+      text += FormatReal(row[c], 6);
+    }
+    text += '\n';
   }
   return text;
 }
@@ -326,6 +340,7 @@ void WriteStudyFiles(const StudyRecord& study, const std::string& dir) {
     const std::string name = dir + "/best/K" + std::to_string(s.K);
     WriteWholeFile(name + ".Q", bestText[s.best]);
     WriteWholeFile(name + ".P", FrequencyFile(study, best));
+    if (!s.Qse.empty()) WriteWholeFile(name + ".Q_se", StandardErrorFile(s));
     if (HoldsProjection(study, best)) {
       WriteWholeFile(name + ".projection", ProjectionFileText(study, best));
     }
@@ -362,6 +377,7 @@ std::vector<std::string> StudyFileNames(const StudyRecord& study) {
       path.replace(path.find('#'), 1, K);
       names.push_back(path);
     }
+    if (!s.Qse.empty()) names.push_back("best/K" + K + ".Q_se");
     if (HoldsProjection(study, study.runs[s.best])) names.push_back("best/K" + K + ".projection");
   }
   for (const KSummary& s : study.summaries) {

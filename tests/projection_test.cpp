@@ -51,6 +51,28 @@ ProgramResult Sweep(const std::string& dir, std::vector<std::string> args) {
   return RunProgram(args, dir, 120.0, EMCLADE_SWEEP_EXE);
 }
 
+// VCF text of sample (unphased GT), locus l named "s<l>" with REF A and ALT G, the first
+// allele value as REF; swapped: REF G and ALT A, every genotype's codes exchanged.
+std::string VcfText(const PopulationSample& sample, bool swapped) {
+  const GenotypeTable& X = sample.X;
+  std::string text = "##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
+  for (int32_t n = 0; n < X.N; ++n) text += "\tind" + std::to_string(n);
+  text += '\n';
+  for (int32_t l = 0; l < X.L; ++l) {
+    text += "1\t" + std::to_string(100 + l) + "\ts" + std::to_string(l) +
+            (swapped ? "\tG\tA" : "\tA\tG") + "\t.\tPASS\t.\tGT";
+    for (int32_t n = 0; n < X.N; ++n) {
+      for (int32_t a = 0; a < 2; ++a) {
+        const bool first = GenotypeCode(X, n, a, l) == 0;
+        text += a == 0 ? '\t' : '/';
+        text += first != swapped ? '0' : '1';
+      }
+    }
+    text += '\n';
+  }
+  return text;
+}
+
 double LargestDifference(const std::string& a, const std::string& b) {
   std::istringstream x(a), y(b);
   double largest = 0.0, u = 0.0, v = 0.0;
@@ -130,5 +152,28 @@ TEST(Projection, RefusesWhatItCannotProject) {
     EXPECT_EQ(SplitLines(result.err).size(), 1u) << result.err;
     EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
     EXPECT_EQ(result.err.rfind("emclade-sweep: ", 0), 0u) << result.err;
+  }
+}
+
+TEST(Projection, SwappedReferenceAndAlternativeAllelesProjectAlike) {
+  const std::string dir = MakeTempDir();
+  const PopulationSample sample = Sample(40, 120, 1.0);
+  WriteFile(dir + "/study.vcf", VcfText(sample, false));
+  WriteFile(dir + "/swapped.vcf", VcfText(sample, true));
+  for (const char* model : {"mixture", "admixture"}) {
+    SCOPED_TRACE(model);
+    const std::string out = std::string("study_") + model;
+    ASSERT_EQ(Sweep(dir, {"study.vcf", "--k", "2", "--replicates", "1", "--model", model, "--out",
+                          out, "--quiet"})
+                  .exitCode,
+              0);
+    for (const char* input : {"study.vcf", "swapped.vcf"}) {
+      const ProgramResult project =
+          Sweep(dir, {"project", out, input, "--k", "2", "--out", out + "_" + input});
+      ASSERT_EQ(project.exitCode, 0) << project.err;
+    }
+    const std::string Q = ReadFile(dir + "/" + out + "_study.vcf/K2.Q");
+    ASSERT_EQ(SplitLines(Q).size(), 40u);
+    EXPECT_EQ(ReadFile(dir + "/" + out + "_swapped.vcf/K2.Q"), Q);
   }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 
 #include "data/population_sample.h"
@@ -112,4 +113,42 @@ TEST(Supervised, RefusesABadFileOrK) {
     EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
     EXPECT_EQ(SplitLines(result.err).size(), 2u) << result.err;  // what was read, the error
   }
+}
+
+TEST(Supervised, ClustersNamedByPopulationAndSupervisionRecorded) {
+  const std::string dir = MakeTempDir();
+  WriteFile(dir + "/in.str", StructureText(Sample().X));
+  WriteFile(dir + "/ref.tsv", "i0\tnorth\ni20\tsouth\ni40\twest\n");
+  const std::vector<std::string> supervised = {"in.str", "--supervised", "ref.tsv", "--replicates",
+                                               "2",      "--quiet"};
+  std::vector<std::string> args = supervised;
+  args.insert(args.end(), {"--out", "whole"});
+  ASSERT_EQ(RunProgram(args, dir, 120.0, EMCLADE_SWEEP_EXE).exitCode, 0);
+  const std::string report = ReadFile(dir + "/whole/report.html");
+  for (const char* name : {"</span>north", "</span>south", "</span>west", "--supervised ref.tsv"})
+    EXPECT_NE(report.find(name), std::string::npos) << name;
+  EXPECT_NE(ReadFile(dir + "/whole/runs/study.txt").find("\nsupervision\tnorth\tsouth\twest\n"),
+            std::string::npos);
+  // In parts: collect names the clusters as well, and takes no unsupervised run.
+  args = supervised;
+  args.insert(args.end(), {"--shard", "1/1", "--out", "parts"});
+  ASSERT_EQ(RunProgram(args, dir, 120.0, EMCLADE_SWEEP_EXE).exitCode, 0);
+  const ProgramResult unsupervised =
+      RunProgram({"in.str", "--k", "3", "--replicates", "2", "--shard", "1/1", "--out", "parts"},
+                 dir, 120.0, EMCLADE_SWEEP_EXE);
+  EXPECT_EQ(unsupervised.exitCode, 1);
+  EXPECT_NE(unsupervised.err.find("another study"), std::string::npos) << unsupervised.err;
+  ASSERT_EQ(RunProgram({"in.str", "--k", "3", "--replicates", "1", "--shard", "1/1", "--out",
+                        "plain", "--quiet"},
+                       dir, 120.0, EMCLADE_SWEEP_EXE)
+                .exitCode,
+            0);
+  ASSERT_EQ(RunProgram({"collect", "parts", "--quiet"}, dir, 120.0, EMCLADE_SWEEP_EXE).exitCode, 0);
+  EXPECT_NE(ReadFile(dir + "/parts/report.html").find("</span>north"), std::string::npos);
+  ASSERT_EQ(std::rename((dir + "/plain/runs/K3.r1").c_str(), (dir + "/parts/runs/K3.r9").c_str()),
+            0);
+  const ProgramResult mixed = RunProgram({"collect", "parts"}, dir, 120.0, EMCLADE_SWEEP_EXE);
+  EXPECT_EQ(mixed.exitCode, 1);
+  EXPECT_EQ(SplitLines(mixed.err).size(), 1u) << mixed.err;
+  EXPECT_NE(mixed.err.find("supervision"), std::string::npos) << mixed.err;
 }

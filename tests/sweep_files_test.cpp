@@ -55,8 +55,10 @@ StudyRecord HandStudy() {
   s.runs.push_back(MakeRun(2, 2, 33, -9.0, {{1.0, 0.0}, {0.0, 1.0}, {0.3, 0.7}},
                            {{{0.5, 0.5}, {0.2, 0.3, 0.5}}, {{0.5, 0.5}, {0.2, 0.3, 0.5}}}, {0, 1},
                            2));
-  KSummary k1{1, 1, 1, 0, -10.5, -10.5, NAN, 3, 27.0, 30.0, 31.0, NAN, 1, 1, false};
-  KSummary k2{2, 2, 1, 1, -8.0, -8.5, 0.707107, 7, 30.0, 40.0, 42.5, INFINITY, 2, 1, true};
+  KSummary k1{1, 1, 1, 0, -10.5, -10.5, NAN, 3, 27.0, 30.0, 31.0, NAN, 1, 1, false, {}, NAN};
+  KSummary k2{2, 2, 1, 1, -8.0, -8.5, 0.707107, 7, 30.0, 40.0, 42.5, INFINITY, 2, 1, true, {}, NAN};
+  k2.Qse = {{0.0123456, 0.5}, {0.0, 1e-7}, {0.25, NAN}};  // a bootstrap's, aligned order
+  k2.qSeMean = 0.125;
   s.summaries = {k1, k2};
   s.chosenK = 2;
   return s;
@@ -84,11 +86,12 @@ TEST(StudyFiles, EveryLayoutOfAStudyWorkedByHand) {
   const Expected expected[] = {
       {"summary.tsv",
        "K\treplicates\tconverged\tloglik_best\tloglik_mean\tloglik_sd\tparameters\tAIC\tBIC\tICL\t"
-       "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\tcv_error\tcv_se\n"
+       "deltaK\tmodes\tbest_mode_size\tchosen\tmodel\tcv_error\tcv_se\tq_se_mean\n"
        "1\t1\t1\t-10.500000\t-10.500000\tNA\t3\t27.000000\t30.000000\t31.000000\tNA\t1\t1\tno\t"
-       "mixture\tNA\tNA\n"
+       "mixture\tNA\tNA\tNA\n"
        "2\t2\t1\t-8.000000\t-8.500000\t0.707107\t7\t30.000000\t40.000000\t42.500000\tinf\t2\t1\t"
-       "yes\tmixture\tNA\tNA\n"},
+       "yes\tmixture\tNA\tNA\t0.125000\n"},
+      {"best/K2.Q_se", "0.012346 0.500000\n0.000000 0.000000\n0.250000 NA\n"},
       {"runs.tsv",
        "K\treplicate\tseed\tstart\titerations\tconverged\tloglik\tseconds\tmode\tacceleration\tmode"
        "l\n"
@@ -208,13 +211,14 @@ TEST(SweepProgram, FilesOfARealSweep) {
 
   const std::vector<std::string> summary = SplitLines(ReadFile(out + "/summary.tsv"));
   ASSERT_EQ(summary.size(), 4u);
-  EXPECT_EQ(Fields(summary[0], '\t').size(), 15u);
+  EXPECT_EQ(Fields(summary[0], '\t').size(), 16u);
   int chosen = 0;
   for (size_t i = 1; i < summary.size(); ++i) {
     const auto f = Fields(summary[i], '\t');
-    ASSERT_EQ(f.size(), 15u);
+    ASSERT_EQ(f.size(), 16u);
     EXPECT_EQ(f[0], std::to_string(i));
     chosen += f[13] == "yes";
+    EXPECT_EQ(f[15], "NA");  // q_se_mean: no --bootstrap
   }
   EXPECT_EQ(chosen, 1);
 
