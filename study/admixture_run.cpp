@@ -39,7 +39,7 @@ RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
   const RunEmSettings em = SweepRunEmSettings(settings, context.observedCopies);
   RunRecord run = RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
                               settings.maxIterations, settings.tolerance, A, J, engineThreads, em,
-                              settings.search == "split-merge");
+                              settings.search);
   AdmixtureModel model;
   PrepareAdmixtureModel(*context.X, run.K, engineThreads, model);
   std::vector<double> theta;

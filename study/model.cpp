@@ -14,7 +14,7 @@ RunRecord RunMixture(const StartContext& context, const StartMethod& start,
   return RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
                      settings.maxIterations, settings.tolerance, A, J, engineThreads,
                      SweepRunEmSettings(settings, context.observedCopies),
-                     settings.search == "split-merge");
+                     settings.search);
 }
 
 int64_t MixtureParameters(int32_t, int32_t K, const std::vector<int32_t>& J) {
