@@ -29,20 +29,23 @@ int32_t ReassignLabels(const AlleleCountSpace& space, int32_t K, int32_t maxPass
                        std::vector<int32_t>& labels) {
   const GenotypeTable& X = *space.X;
   const int32_t N = space.N, A = space.A, L = space.L;
-  // Every count is a whole number of at most A N: g(x) = x log x read from a table.
-  std::vector<double> g(static_cast<size_t>(A) * N + A + 2);
+  // Every count is a whole number of at most A N: g(x) = x log x and its steps
+  // up[x] = g(x + 1) - g(x) read from tables.
+  std::vector<double> g(static_cast<size_t>(A) * N + A + 2), up(g.size() - 1), gain(K);
   for (size_t x = 0; x < g.size(); ++x) g[x] = XLogX(static_cast<double>(x));
-  std::vector<double> W, T(static_cast<size_t>(L) * K, 0.0), gain(K);
+  for (size_t x = 0; x + 1 < g.size(); ++x) up[x] = g[x + 1] - g[x];
+  std::vector<double> counted;
+  CountByLabel(space, labels, K, 1, counted);
+  // S: the clusters' copies of every code row (K a row), T: of every locus (K a locus).
+  std::vector<int32_t> S(counted.begin(), counted.end()), T(static_cast<size_t>(L) * K, 0);
   std::vector<int32_t> sizes(K, 0), rows(static_cast<size_t>(L) * A), earlier(rows.size());
-  CountByLabel(space, labels, K, 1, W);
   for (int32_t n = 0; n < N; ++n) ++sizes[labels[n]];
   for (int32_t l = 0; l < L; ++l) {
     const LocusField& f = space.fields[l];
     for (uint32_t j = 0; j < f.missing; ++j) {
-      for (int32_t k = 0; k < K; ++k) T[l * K + k] += W[(f.codeStart + j) * K + k];
+      for (int32_t k = 0; k < K; ++k) T[l * K + k] += S[(f.codeStart + j) * K + k];
     }
   }
-  auto at = [&g](double count) { return g[static_cast<size_t>(count)]; };
   int32_t moved = 0;
   for (int32_t pass = 0; pass < maxPasses; ++pass) {
     int32_t movedNow = 0;
@@ -62,23 +65,24 @@ int32_t ReassignLabels(const AlleleCountSpace& space, int32_t K, int32_t maxPass
           for (int32_t b = 0; b < a; ++b) earlier[i] += rows[i] >= 0 && rows[i - a + b] == rows[i];
         }
       }
-      // gain[k], k != own: cluster k's terms when n joins it; leave: own's when n leaves.
-      for (int32_t k = 0; k < K; ++k) gain[k] = at(sizes[k] + 1.0) - at(sizes[k]);
-      double leave = at(sizes[own] - 1.0) - at(sizes[own]);
+      // gain[k], k != own: the change of cluster k's terms when n joins it; leave: of own's
+      // when n leaves it.
+      for (int32_t k = 0; k < K; ++k) gain[k] = up[sizes[k]];
+      double leave = -up[sizes[own] - 1];
       for (int32_t l = 0; l < L; ++l) {
         int32_t copies = 0;
         for (int32_t a = 0; a < A; ++a) {
           const size_t i = static_cast<size_t>(l) * A + a;
           if (rows[i] < 0) continue;
-          const double* S = W.data() + static_cast<size_t>(rows[i]) * K;
-          const double e = earlier[i];
-          for (int32_t k = 0; k < K; ++k) gain[k] += at(S[k] + e + 1.0) - at(S[k] + e);
-          leave += at(S[own] - e - 1.0) - at(S[own] - e);
+          const int32_t* Sr = S.data() + static_cast<size_t>(rows[i]) * K;
+          const int32_t e = earlier[i];
+          for (int32_t k = 0; k < K; ++k) gain[k] += up[Sr[k] + e];
+          leave -= up[Sr[own] - e - 1];
           ++copies;
         }
-        const double* Tl = T.data() + static_cast<size_t>(l) * K;
-        for (int32_t k = 0; k < K; ++k) gain[k] -= at(Tl[k] + copies) - at(Tl[k]);
-        leave -= at(Tl[own] - copies) - at(Tl[own]);
+        const int32_t* Tl = T.data() + static_cast<size_t>(l) * K;
+        for (int32_t k = 0; k < K; ++k) gain[k] -= g[Tl[k] + copies] - g[Tl[k]];
+        leave += g[Tl[own]] - g[Tl[own] - copies];
       }
       int32_t best = own;
       double bestGain = 1e-6;
@@ -90,10 +94,10 @@ int32_t ReassignLabels(const AlleleCountSpace& space, int32_t K, int32_t maxPass
         for (int32_t a = 0; a < A; ++a) {
           const int32_t row = rows[static_cast<size_t>(l) * A + a];
           if (row < 0) continue;
-          W[static_cast<size_t>(row) * K + own] -= 1.0;
-          W[static_cast<size_t>(row) * K + best] += 1.0;
-          T[l * K + own] -= 1.0;
-          T[l * K + best] += 1.0;
+          --S[static_cast<size_t>(row) * K + own];
+          ++S[static_cast<size_t>(row) * K + best];
+          --T[l * K + own];
+          ++T[l * K + best];
         }
       }
       --sizes[own];
@@ -203,9 +207,12 @@ SplitMergeOutcome ReassignSearch(const AlleleCountSpace& space, int32_t K, int32
   SplitMergeOutcome outcome;
   if (K < 2) return outcome;
   Vector2D<double> candidate;
+  std::vector<int32_t> previous;  // the labels the last candidate started from
   while (outcome.tried < maxTries) {
     std::vector<int32_t> labels = HardLabels(Q, K);
-    if (ReassignLabels(space, K, kReassignPasses, labels) == 0) break;
+    // The same labels as the last candidate's would converge to the same estimates.
+    if (ReassignLabels(space, K, kReassignPasses, labels) == 0 || labels == previous) break;
+    previous = labels;
     candidate = Q;
     for (size_t n = 0; n < candidate.size(); ++n) {
       std::fill(candidate[n].begin(), candidate[n].end(), 0.0);

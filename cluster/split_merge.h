@@ -67,7 +67,8 @@ constexpr int32_t kReassignPasses = 20;
 // From converged memberships Q of log-likelihood loglik: the hard labels of Q refined by
 // ReassignLabels (kReassignPasses), EM from their one-hot rows, kept (Q and loglik updated)
 // when the log-likelihood rises, and again from the kept Q; ends when no individual moves,
-// a candidate does not pay, or after maxTries candidates. Nothing for K < 2.
+// the labels are those the last candidate started from, a candidate does not pay, or after
+// maxTries candidates. Nothing for K < 2.
 SplitMergeOutcome ReassignSearch(const AlleleCountSpace& space, int32_t K, int32_t maxTries,
                                  const SplitMergeEm& em, Vector2D<double>& Q, double& loglik);
 

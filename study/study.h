@@ -30,8 +30,8 @@ struct SweepSettings {
   uint64_t seed = 1;
   int32_t threads = 1;  // 1 or more; the results do not depend on it
   std::string start = "ward-anneal";
-  std::string search = "none";  // after a run converges: "none" or "split-merge"
-  std::string model = "mixture";  // study/model.h: "mixture" or "admixture"
+  std::string search = "reassign";  // after a run converges: "none", "reassign" or "split-merge"
+  std::string model = "mixture";    // study/model.h: "mixture" or "admixture"
   // A supervised sweep (--supervised FILE; study/supervised_run.h): per individual its
   // reference population's cluster (-1: estimated) and the populations by cluster; empty
   // when the sweep is not supervised.
