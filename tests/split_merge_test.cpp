@@ -91,8 +91,7 @@ namespace {
 
 // The classification log-likelihood of labels, literally: sum over k of g(n_k) and over k, l
 // of sum over alleles g(S) - g(T), g(x) = x log x, from the genotype codes.
-double ClassificationLoglik(const GenotypeTable& X, const std::vector<int32_t>& labels,
-                            int32_t K) {
+double ClassificationLoglik(const GenotypeTable& X, const std::vector<int32_t>& labels, int32_t K) {
   auto g = [](double x) { return x > 0.0 ? x * std::log(x) : 0.0; };
   double total = 0.0;
   for (int32_t k = 0; k < K; ++k) {
