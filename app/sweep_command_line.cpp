@@ -208,9 +208,10 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
                  "how a run starts: " + StartNames() + " (default " + settings.start + ")")
       ->type_name("NAME");
   app.add_option("--search", settings.search,
-                 "after a run converges: none, or split-merge (merge the two clusters that "
-                 "overlap most, split the one that fits worst, keep it if the likelihood rises; "
-                 "at most 4 moves) (default " +
+                 "after a run converges: none; reassign (move single individuals between "
+                 "clusters while the likelihood rises, then EM; kept if it rises); or "
+                 "split-merge (reassign, then merge the two clusters that overlap most and "
+                 "split the one that fits worst); at most 4 candidates (default " +
                      settings.search + ")")
       ->type_name("NAME");
   app.add_option("--model", settings.model,
@@ -337,8 +338,10 @@ SweepSettings ParseSweepCommandLine(int argc, const char* const* argv) {
     FailRun("emclade-sweep: --start: expected one of " + StartNames() + ", got \"" +
             settings.start + "\"");
   }
-  if (settings.search != "none" && settings.search != "split-merge") {
-    FailRun("emclade-sweep: --search: expected none|split-merge, got \"" + settings.search + "\"");
+  if (settings.search != "none" && settings.search != "reassign" &&
+      settings.search != "split-merge") {
+    FailRun("emclade-sweep: --search: expected none|reassign|split-merge, got \"" +
+            settings.search + "\"");
   }
   if (FindModel(settings.model) == nullptr) {
     FailRun("emclade-sweep: --model: expected one of " + ModelNames() + ", got \"" +

@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <limits>
 #include <string>
@@ -281,10 +282,10 @@ void StartSplit(const StartContext& c, int32_t K, RandomGenerator& rng, int32_t 
 struct Strategy {
   std::string name;
   StartMethod method;
-  bool sweep = false;       // needs the runs of K - 1
-  bool fullTree = false;    // the Ward tree of every individual, however many
-  bool classic = false;     // the tree on the classic dissimilarity (missing code as an allele)
-  bool splitMerge = false;  // --search split-merge after the run converges
+  bool sweep = false;           // needs the runs of K - 1
+  bool fullTree = false;        // the Ward tree of every individual, however many
+  bool classic = false;         // the tree on the classic dissimilarity (missing code as an allele)
+  std::string search = "none";  // --search after the run converges
 };
 
 std::vector<Strategy> Strategies() {
@@ -309,8 +310,11 @@ std::vector<Strategy> Strategies() {
   // The default start before the dissimilarity blind to missing data (full tree: the cases
   // measured have at most kWardAnnealIndividuals individuals), and the split-and-merge search.
   s.push_back({"ward-anneal-classic", annealed, false, true, true});
-  s.push_back({"ward-anneal+sm", annealed, false, false, false, true});
-  s.push_back({"kmeans+sm", kmeans, false, false, false, true});
+  s.push_back({"ward-anneal+sm", annealed, false, false, false, "split-merge"});
+  s.push_back({"kmeans+sm", kmeans, false, false, false, "split-merge"});
+  s.push_back({"ward-anneal+ra", annealed, false, false, false, "reassign"});
+  s.push_back({"ward-anneal-classic+ra", annealed, false, true, true, "reassign"});
+  s.push_back({"kmeans+ra", kmeans, false, false, false, "reassign"});
   return s;
 }
 
@@ -372,7 +376,8 @@ double gTolerance = 1e-4;
 // R replicates of one strategy at K, `threads` runs at a time (one when serial).
 std::vector<Result> RunReplicates(const StartContext& context, const StartMethod& method, int32_t K,
                                   int32_t R, int32_t A, const std::vector<int32_t>& J,
-                                  int32_t threads, bool serial, bool splitMerge = false) {
+                                  int32_t threads, bool serial,
+                                  const std::string& search = "none") {
   std::vector<Result> results(R);
   std::atomic<int32_t> next{0};
   auto work = [&]() {
@@ -387,8 +392,7 @@ std::vector<Result> RunReplicates(const StartContext& context, const StartMethod
       method.routine(context, K, rng, 1, Q);
       results[r].startSeconds = Seconds(t0);
       results[r].run =
-          RunSweepRun(context, method, K, r + 1, seed, 10000, gTolerance, A, J, 1, gEm,
-                      splitMerge);
+          RunSweepRun(context, method, K, r + 1, seed, 10000, gTolerance, A, J, 1, gEm, search);
       results[r].ari = AdjustedRandIndex(Assigned(results[r].run.Q), *gTruth);
       results[r].missing = MissingRatio(Assigned(results[r].run.Q), K);
       Vector3D<double>().swap(results[r].run.P);
@@ -472,6 +476,7 @@ int main(int argc, char** argv) {
           classic.X = &X;
           classic.N = X.N;
           classic.L = X.L;
+          classic.counts = plain.counts;
           const auto t0 = std::chrono::steady_clock::now();
           CondensedDistances D = HClusteringDistance(X, true, threads);
           HClusteringEngine(X.N, D, 6, classic.kept, classic.absorbed);
@@ -506,7 +511,21 @@ int main(int argc, char** argv) {
           }
           gPrevious = nullptr;
         } else {
-          results = RunReplicates(*context, s.method, K, R, X.A, J, threads, false, s.splitMerge);
+          results = RunReplicates(*context, s.method, K, R, X.A, J, threads, false, s.search);
+        }
+        if (getenv("CONFUSION")) {
+          size_t best = 0;
+          for (size_t i = 1; i < results.size(); ++i)
+            if (results[i].run.loglik > results[best].run.loglik) best = i;
+          const std::vector<int32_t> got = Assigned(results[best].run.Q);
+          std::vector<std::vector<int>> table(K, std::vector<int>(K, 0));
+          for (size_t n = 0; n < got.size(); ++n) ++table[sample.population[n]][got[n]];
+          std::cerr << s.name << " best rep " << results[best].run.replicate << " ll "
+                    << results[best].run.loglik << "\n";
+          for (auto& row : table) {
+            for (int v : row) std::cerr << v << "\t";
+            std::cerr << "\n";
+          }
         }
         for (const Result& r : results) {
           std::printf("%s\t%s\t%d\t%u\t%.4f\t%.3f\t%d\t%d\t%.4f\t%.4f\t%.3f\t%.2f\t%s\n",

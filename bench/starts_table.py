@@ -67,6 +67,18 @@ def main():
             cells.append(cell)
         print("| %s | %s |" % (case, " | ".join(cells)))
 
+    print("\nSeconds of the sweep at the true K (the Ward tree and the runs' seconds summed) over"
+          " those of `%s`:\n" % reference)
+    print("| case | " + " | ".join("`%s`" % s for s in strategies) + " |")
+    print("|---" * (len(strategies) + 1) + "|")
+    for case, of in runs.items():
+        def sweep(rows):
+            return float(rows[0]["tree_s"]) + sum(float(r["run_s"]) for r in rows)
+        base = sweep(of[reference]) if reference in of else 0.0
+        cells = ["%.2f" % (sweep(of[s]) / base) if s in of and base > 0 else ""
+                 for s in strategies]
+        print("| %s | %s |" % (case, " | ".join(cells)))
+
     if missing:
         print("\nThe best run's largest mean missing share of a cluster's members, over the"
               " sample's (hard assignment; the target is at most 2):\n")

@@ -19,7 +19,97 @@ std::vector<int32_t> HardLabels(const Vector2D<double>& Q, int32_t K) {
   return labels;
 }
 
+double XLogX(double x) {
+  return x > 0.0 ? x * std::log(x) : 0.0;
+}
+
 }  // namespace
+
+int32_t ReassignLabels(const AlleleCountSpace& space, int32_t K, int32_t maxPasses,
+                       std::vector<int32_t>& labels) {
+  const GenotypeTable& X = *space.X;
+  const int32_t N = space.N, A = space.A, L = space.L;
+  // Every count is a whole number of at most A N: g(x) = x log x and its steps
+  // up[x] = g(x + 1) - g(x) read from tables.
+  std::vector<double> g(static_cast<size_t>(A) * N + A + 2), up(g.size() - 1), gain(K);
+  for (size_t x = 0; x < g.size(); ++x) g[x] = XLogX(static_cast<double>(x));
+  for (size_t x = 0; x + 1 < g.size(); ++x) up[x] = g[x + 1] - g[x];
+  std::vector<double> counted;
+  CountByLabel(space, labels, K, 1, counted);
+  // S: the clusters' copies of every code row (K a row), T: of every locus (K a locus).
+  std::vector<int32_t> S(counted.begin(), counted.end()), T(static_cast<size_t>(L) * K, 0);
+  std::vector<int32_t> sizes(K, 0), rows(static_cast<size_t>(L) * A), earlier(rows.size());
+  for (int32_t n = 0; n < N; ++n) ++sizes[labels[n]];
+  for (int32_t l = 0; l < L; ++l) {
+    const LocusField& f = space.fields[l];
+    for (uint32_t j = 0; j < f.missing; ++j) {
+      for (int32_t k = 0; k < K; ++k) T[l * K + k] += S[(f.codeStart + j) * K + k];
+    }
+  }
+  int32_t moved = 0;
+  for (int32_t pass = 0; pass < maxPasses; ++pass) {
+    int32_t movedNow = 0;
+    for (int32_t n = 0; n < N; ++n) {
+      const int32_t own = labels[n];
+      if (sizes[own] < 2) continue;
+      // n's copies as code rows (-1 missing), each with the number of n's earlier copies at
+      // its locus on the same row: adding (removing) the copies one by one steps S by one.
+      for (int32_t l = 0; l < L; ++l) {
+        for (int32_t a = 0; a < A; ++a) {
+          const uint32_t code = GenotypeCode(X, n, a, l);
+          const size_t i = static_cast<size_t>(l) * A + a;
+          rows[i] = code < space.fields[l].missing
+                        ? space.fields[l].codeStart + static_cast<int32_t>(code)
+                        : -1;
+          earlier[i] = 0;
+          for (int32_t b = 0; b < a; ++b) earlier[i] += rows[i] >= 0 && rows[i - a + b] == rows[i];
+        }
+      }
+      // gain[k], k != own: the change of cluster k's terms when n joins it; leave: of own's
+      // when n leaves it.
+      for (int32_t k = 0; k < K; ++k) gain[k] = up[sizes[k]];
+      double leave = -up[sizes[own] - 1];
+      for (int32_t l = 0; l < L; ++l) {
+        int32_t copies = 0;
+        for (int32_t a = 0; a < A; ++a) {
+          const size_t i = static_cast<size_t>(l) * A + a;
+          if (rows[i] < 0) continue;
+          const int32_t* Sr = S.data() + static_cast<size_t>(rows[i]) * K;
+          const int32_t e = earlier[i];
+          for (int32_t k = 0; k < K; ++k) gain[k] += up[Sr[k] + e];
+          leave -= up[Sr[own] - e - 1];
+          ++copies;
+        }
+        const int32_t* Tl = T.data() + static_cast<size_t>(l) * K;
+        for (int32_t k = 0; k < K; ++k) gain[k] -= g[Tl[k] + copies] - g[Tl[k]];
+        leave += g[Tl[own]] - g[Tl[own] - copies];
+      }
+      int32_t best = own;
+      double bestGain = 1e-6;
+      for (int32_t k = 0; k < K; ++k) {
+        if (k != own && leave + gain[k] > bestGain) best = k, bestGain = leave + gain[k];
+      }
+      if (best == own) continue;
+      for (int32_t l = 0; l < L; ++l) {
+        for (int32_t a = 0; a < A; ++a) {
+          const int32_t row = rows[static_cast<size_t>(l) * A + a];
+          if (row < 0) continue;
+          --S[static_cast<size_t>(row) * K + own];
+          ++S[static_cast<size_t>(row) * K + best];
+          --T[l * K + own];
+          ++T[l * K + best];
+        }
+      }
+      --sizes[own];
+      ++sizes[best];
+      labels[n] = best;
+      ++movedNow;
+    }
+    moved += movedNow;
+    if (movedNow == 0) break;
+  }
+  return moved;
+}
 
 std::vector<SplitMergeMove> RankSplitMergeMoves(const AlleleCountSpace& space,
                                                 const Vector2D<double>& Q, int32_t K, int32_t count,
@@ -112,12 +202,44 @@ void ApplySplitMerge(const AlleleCountSpace& space, const SplitMergeMove& move,
   }
 }
 
+SplitMergeOutcome ReassignSearch(const AlleleCountSpace& space, int32_t K, int32_t maxTries,
+                                 const SplitMergeEm& em, Vector2D<double>& Q, double& loglik) {
+  SplitMergeOutcome outcome;
+  if (K < 2) return outcome;
+  Vector2D<double> candidate;
+  std::vector<int32_t> previous;  // the labels the last candidate started from
+  while (outcome.tried < maxTries) {
+    std::vector<int32_t> labels = HardLabels(Q, K);
+    // The same labels as the last candidate's would converge to the same estimates.
+    if (ReassignLabels(space, K, kReassignPasses, labels) == 0 || labels == previous) break;
+    previous = labels;
+    candidate = Q;
+    for (size_t n = 0; n < candidate.size(); ++n) {
+      std::fill(candidate[n].begin(), candidate[n].end(), 0.0);
+      candidate[n][labels[n]] = 1.0;
+    }
+    const double value = em.converge(candidate);
+    ++outcome.tried;
+    if (!(value > loglik)) break;
+    loglik = value;
+    Q.swap(candidate);
+    em.keep();
+    ++outcome.kept;
+  }
+  return outcome;
+}
+
 SplitMergeOutcome SplitMergeSearch(const AlleleCountSpace& space, int32_t K, int32_t maxTries,
                                    RandomGenerator& rng, int32_t threads, const SplitMergeEm& em,
                                    Vector2D<double>& Q, double& loglik) {
   SplitMergeOutcome outcome;
   Vector2D<double> candidate;
   while (outcome.tried < maxTries) {
+    const SplitMergeOutcome reassigned =
+        ReassignSearch(space, K, maxTries - outcome.tried, em, Q, loglik);
+    outcome.tried += reassigned.tried;
+    outcome.kept += reassigned.kept;
+    if (outcome.tried >= maxTries) break;
     const std::vector<SplitMergeMove> moves =
         RankSplitMergeMoves(space, Q, K, maxTries - outcome.tried, threads);
     bool raised = false;

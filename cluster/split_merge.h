@@ -38,6 +38,17 @@ std::vector<SplitMergeMove> RankSplitMergeMoves(const AlleleCountSpace& space,
 void ApplySplitMerge(const AlleleCountSpace& space, const SplitMergeMove& move,
                      RandomGenerator& rng, int32_t threads, Vector2D<double>& Q);
 
+// Moves single individuals between hard clusters (labels 0 .. K-1) while a move raises the
+// classification log-likelihood sum over k of [g(n_k) + sum over l of (sum over alleles j of
+// g(S_klj) - g(T_klj))], g(x) = x log x, n_k the members of k and S, T their observed copies
+// of allele j and of all alleles at locus l (the mixture's log-likelihood when every posterior
+// is 0 or 1, up to a constant). A pass visits individuals ascending and moves each to the
+// cluster of largest gain above 1e-6 (the lowest among equals), counts updated at once, never
+// leaving a cluster empty; passes run until one moves nobody or maxPasses have run. Serial:
+// the same bits for any number of threads. Returns the individuals moved in all.
+int32_t ReassignLabels(const AlleleCountSpace& space, int32_t K, int32_t maxPasses,
+                       std::vector<int32_t>& labels);
+
 // converge: EM from the memberships given to convergence, leaving the converged memberships
 // in place; returns the log-likelihood. keep: called right after a candidate's converge when
 // its log-likelihood exceeds the best so far (the caller keeps that candidate's estimates).
@@ -51,10 +62,20 @@ struct SplitMergeOutcome {
   int32_t kept = 0;   // of which raised the log-likelihood
 };
 
-// From converged memberships Q of log-likelihood loglik: the moves of RankSplitMergeMoves are
-// tried in order; the first that raises the log-likelihood is kept (Q and loglik updated) and
-// the moves of the new Q ranked afresh; the search ends when a ranking has no move that pays
-// or after maxTries moves in all. Nothing for K < 3.
+constexpr int32_t kReassignPasses = 20;
+
+// From converged memberships Q of log-likelihood loglik: the hard labels of Q refined by
+// ReassignLabels (kReassignPasses), EM from their one-hot rows, kept (Q and loglik updated)
+// when the log-likelihood rises, and again from the kept Q; ends when no individual moves,
+// the labels are those the last candidate started from, a candidate does not pay, or after
+// maxTries candidates. Nothing for K < 2.
+SplitMergeOutcome ReassignSearch(const AlleleCountSpace& space, int32_t K, int32_t maxTries,
+                                 const SplitMergeEm& em, Vector2D<double>& Q, double& loglik);
+
+// From converged memberships Q of log-likelihood loglik: first ReassignSearch; then the moves of
+// RankSplitMergeMoves are tried in order; the first that raises the log-likelihood is kept (Q and
+// loglik updated) and the search begins afresh from the new Q; the search ends when a ranking has
+// no move that pays or after maxTries moves in all. Nothing for K < 3.
 SplitMergeOutcome SplitMergeSearch(const AlleleCountSpace& space, int32_t K, int32_t maxTries,
                                    RandomGenerator& rng, int32_t threads, const SplitMergeEm& em,
                                    Vector2D<double>& Q, double& loglik);

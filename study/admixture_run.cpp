@@ -51,7 +51,7 @@ RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
   const RunEmSettings em = SweepRunEmSettings(settings, context.observedCopies);
   RunRecord run = RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
                               settings.maxIterations, settings.tolerance, A, J, engineThreads, em,
-                              settings.search == "split-merge");
+                              settings.search);
   FitAdmixture(*context.X, settings, em, engineThreads, run);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return run;

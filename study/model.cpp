@@ -15,8 +15,7 @@ RunRecord RunMixture(const StartContext& context, const StartMethod& start,
                      const std::vector<int32_t>& J, int32_t engineThreads) {
   return RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
                      settings.maxIterations, settings.tolerance, A, J, engineThreads,
-                     SweepRunEmSettings(settings, context.observedCopies),
-                     settings.search == "split-merge");
+                     SweepRunEmSettings(settings, context.observedCopies), settings.search);
 }
 
 int64_t MixtureParameters(int32_t, int32_t K, const std::vector<int32_t>& J) {

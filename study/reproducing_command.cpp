@@ -29,7 +29,7 @@ std::string ReproducingCommand(const SweepSettings& s) {
   if (s.model != "mixture") add("--model", s.model);
   add("--max-iterations", std::to_string(s.maxIterations));
   add("--tolerance", ExactReal(s.tolerance));
-  if (s.search != "none") add("--search", s.search);
+  if (s.search != SweepSettings().search) add("--search", s.search);
   add("--acceleration", s.acceleration);
   add("--stop", s.stop);
   if (s.cvFolds > 0) add("--cv", std::to_string(s.cvFolds));

@@ -31,8 +31,8 @@ struct SweepSettings {
   uint64_t seed = 1;
   int32_t threads = 1;  // 1 or more; the results do not depend on it
   std::string start = "ward-anneal";
-  std::string search = "none";    // after a run converges: "none" or "split-merge"
-  std::string model = "mixture";  // study/model.h: "mixture" or "admixture"
+  std::string search = "reassign";  // after a run converges: "none", "reassign" or "split-merge"
+  std::string model = "mixture";    // study/model.h: "mixture" or "admixture"
   // --cv V: the choice of K by V-fold cross-validation (study/cross_validation.h); 0: none.
   int32_t cvFolds = 0;  // at most kMaxCvFolds
   // A supervised sweep (--supervised FILE; study/supervised_run.h): per individual its

@@ -214,8 +214,8 @@ void ReadStudyFile(const std::string& path, StudyRecord& study) {
       static_cast<int32_t>(in.Whole(in.Expect("max-iterations", 1)[0], 1, 100000000, "iterations"));
   s.tolerance = in.Real(in.Expect("tolerance", 1)[0], "a tolerance");
   s.search = in.Text(in.Expect("search", 1)[0]);
-  if (s.search != "none" && s.search != "split-merge") {
-    in.Fail("expected the search none or split-merge, found " + QuoteToken(s.search));
+  if (s.search != "none" && s.search != "reassign" && s.search != "split-merge") {
+    in.Fail("expected the search none, reassign or split-merge, found " + QuoteToken(s.search));
   }
   s.acceleration = in.Text(in.Expect("acceleration", 1)[0]);
   Acceleration acceleration;

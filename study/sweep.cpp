@@ -125,7 +125,7 @@ void MakeStudyRuns(StudyRecord& study, const StudyData& data, const ThreadPlan* 
                     settings.threads, settings.inputPath);
     study.treeSeconds = SecondsSince(treeBegan);
   }
-  const bool needsCounts = start.needsAlleleCounts || settings.search == "split-merge";
+  const bool needsCounts = start.needsAlleleCounts || settings.search != "none";
   if (needsCounts && context.counts.X == nullptr) {
     PrepareAlleleCountSpace(X, settings.threads, context.counts);
   }

@@ -46,7 +46,7 @@ void ConvergeEm(EmWorkspace& w, const RunEmSettings& em, int32_t annealing, int3
 RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int32_t K,
                       int32_t replicate, uint32_t seed, int32_t maxIterations, double tolerance,
                       int32_t A, const std::vector<int32_t>& J, int32_t engineThreads,
-                      const RunEmSettings& em, bool splitMerge) {
+                      const RunEmSettings& em, const std::string& search) {
   const auto began = std::chrono::steady_clock::now();
   const GenotypeTable& X = *context.X;
   const int32_t N = context.N, L = context.L;
@@ -71,7 +71,7 @@ RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int
   const int32_t annealing = AnnealingIterations(start, K, replicate);
   run.history.reserve(maxIterations > 0 ? std::min(maxIterations, 1 << 16) : 0);
   ConvergeEm(w, em, annealing, maxIterations, tolerance, rng, ratios, run);
-  if (splitMerge && K >= 3 && !run.history.empty()) {
+  if (search != "none" && K >= 2 && !run.history.empty()) {
     // Candidates converge into their own estimates; a kept one replaces the run's, its
     // steps following the run's in the history.
     RunRecord candidate;
@@ -93,7 +93,12 @@ RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int
       run.history.insert(run.history.end(), candidate.history.begin(), candidate.history.end());
     };
     double loglik = run.loglik;
-    SplitMergeSearch(context.counts, K, kSplitMergeTries, rng, engineThreads, moves, run.Q, loglik);
+    if (search == "reassign") {
+      ReassignSearch(context.counts, K, kSplitMergeTries, moves, run.Q, loglik);
+    } else {
+      SplitMergeSearch(context.counts, K, kSplitMergeTries, rng, engineThreads, moves, run.Q,
+                       loglik);
+    }
   }
   run.history.shrink_to_fit();
   run.iterations = static_cast<int32_t>(run.history.size());

@@ -22,13 +22,15 @@
 // runs through RunMixtureAcceleratedEm instead: history then holds one entry per EM step,
 // iterations counts the steps, and Q is the E-step of the final (pi, P).
 //
-// splitMerge (--search split-merge; K >= 3, context.counts prepared): then the split-and-merge
-// search (SplitMergeSearch, at most kSplitMergeTries moves, each converged by the same EM from
-// its memberships, drawing its 2-means from the run's generator) may replace the estimates
-// with a better optimum; the kept moves' steps follow in the history.
+// search (--search; context.counts prepared unless "none"): "reassign" (K >= 2) then moves
+// single individuals between the run's hard clusters (ReassignSearch), "split-merge" (K >= 3)
+// does that and then the split-and-merge moves (SplitMergeSearch); at most kSplitMergeTries
+// candidates, each converged by the same EM from its memberships, the 2-means of the splits
+// drawing from the run's generator. A candidate of higher log-likelihood replaces the
+// estimates; the kept candidates' steps follow in the history.
 RunRecord RunSweepRun(const StartContext& context, const StartMethod& start, int32_t K,
                       int32_t replicate, uint32_t seed, int32_t maxIterations, double tolerance,
                       int32_t A, const std::vector<int32_t>& J, int32_t engineThreads,
-                      const RunEmSettings& em = {}, bool splitMerge = false);
+                      const RunEmSettings& em = {}, const std::string& search = "none");
 
 constexpr int32_t kSplitMergeTries = 4;

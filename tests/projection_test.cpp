@@ -100,7 +100,7 @@ TEST(Projection, OwnIndividualsGetTheirMembershipsBack) {
     WriteFile(dir + "/other.str", StructureText(sample, reversed, 2));
     const ProgramResult sweep =
         Sweep(dir, {"study.str", "--k", "3", "--replicates", "2", "--model", c.model, "--tolerance",
-                    "1e-8", "--out", "study", "--quiet"});
+                    "1e-8", "--search", "none", "--out", "study", "--quiet"});
     ASSERT_EQ(sweep.exitCode, 0) << sweep.err;
     const std::string best = ReadFile(dir + "/study/best/K3.Q");
     for (const char* threads : {"1", "3"}) {

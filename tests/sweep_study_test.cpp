@@ -95,6 +95,7 @@ TEST(SweepStudy, EveryRunIsTheClassicRunOfItsSeed) {
     settings.start = c.start;
     settings.acceleration = "none";
     settings.tolerance = 0.0;
+    settings.search = "none";
     settings.maxIterations = c.iterations;
     const StudyRecord study = RunStudy(settings, data);
     for (const RunRecord& run : study.runs) {
@@ -185,29 +186,33 @@ TEST(SweepStudy, FilesDoNotDependOnTheThreads) {
   EXPECT_EQ(ReadFile(dir + "/out1/Q/K3.r2.Q"), ReadFile(ScratchDir() + "/threads1x1/Q/K3.r2.Q"));
 }
 
-TEST(SweepStudy, SplitMergeSearchRaisesNoRunAndIsTheSameOnAnyThreads) {
-  // Every run starts and converges as without the search, so it can only end higher; the
+TEST(SweepStudy, SearchesLowerNoRunAndAreTheSameOnAnyThreads) {
+  // Every run starts and converges as without a search, so it can only end higher; the
   // files do not depend on the threads; the program refuses an unknown search.
   std::vector<int32_t> truth;
   const StudyData data = SimulatedStudy(23, 100, 2, 8, 5, 4, truth);
   SweepSettings settings = TestSettings({3, 4}, 2);
+  settings.search = "none";
   const StudyRecord plain = RunStudy(settings, data);
-  settings.search = "split-merge";
-  std::vector<std::pair<std::string, std::string>> first;
-  for (const ThreadPlan& plan : std::vector<ThreadPlan>{{1, 1}, {3, 1}, {2, 8}}) {
-    const StudyRecord searched = RunStudy(settings, data, &plan);
-    for (size_t i = 0; i < searched.runs.size(); ++i) {
-      EXPECT_GE(searched.runs[i].loglik, plain.runs[i].loglik) << i;
+  for (const char* search : {"reassign", "split-merge"}) {
+    settings.search = search;
+    std::vector<std::pair<std::string, std::string>> first;
+    for (const ThreadPlan& plan : std::vector<ThreadPlan>{{1, 1}, {3, 1}, {2, 8}}) {
+      const StudyRecord searched = RunStudy(settings, data, &plan);
+      for (size_t i = 0; i < searched.runs.size(); ++i) {
+        EXPECT_GE(searched.runs[i].loglik, plain.runs[i].loglik) << search << " " << i;
+      }
+      const std::string dir = ScratchDir() + "/" + search + std::to_string(plan.parallelRuns) +
+                              "x" + std::to_string(plan.engineThreads);
+      WriteStudyFiles(searched, dir);
+      const auto files = StudyFiles(dir);
+      if (first.empty()) first = files;
+      EXPECT_EQ(files, first) << search;
     }
-    const std::string dir = ScratchDir() + "/search" + std::to_string(plan.parallelRuns) + "x" +
-                            std::to_string(plan.engineThreads);
-    WriteStudyFiles(searched, dir);
-    const auto files = StudyFiles(dir);
-    if (first.empty()) first = files;
-    EXPECT_EQ(files, first);
   }
   const ProgramResult r =
       RunProgram({"x.txt", "--search", "sideways"}, "", 30.0, EMCLADE_SWEEP_EXE);
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "emclade-sweep: --search: expected none|split-merge, got \"sideways\"\n");
+  EXPECT_EQ(r.err,
+            "emclade-sweep: --search: expected none|reassign|split-merge, got \"sideways\"\n");
 }
