@@ -78,8 +78,6 @@ CollectSettings ParseCollectCommandLine(int argc, const char* const* argv) {
       ->check(CLI::Range(1, 1024))
       ->type_name("T");
   app.footer("Example: emclade-sweep collect study.sweep");
-  const unsigned cores = std::thread::hardware_concurrency();
-  settings.threads = cores > 0 ? static_cast<int32_t>(cores) : 1;
   ParseSubcommand(app, argc, argv);
   settings.terminal = isatty(STDERR_FILENO) == 1;
   while (settings.dir.size() > 1 && settings.dir.back() == '/') settings.dir.pop_back();

@@ -104,9 +104,6 @@ struct KSummary {
   int64_t parameters = 0;
   double AIC = 0.0, BIC = 0.0, ICL = 0.0;
   double deltaK = 0.0;  // NaN where it is not defined
-  // The cross-validation error of the best replicate and its standard error (NaN without --cv).
-  double cvError = std::numeric_limits<double>::quiet_NaN();
-  double cvSe = std::numeric_limits<double>::quiet_NaN();
   int32_t modes = 0;
   int32_t bestModeSize = 0;
   bool chosen = false;
@@ -114,6 +111,9 @@ struct KSummary {
   // aligned cluster order) and their mean; otherwise empty and NaN.
   Vector2D<double> Qse;
   double qSeMean = std::numeric_limits<double>::quiet_NaN();
+  // The cross-validation error of the best replicate and its standard error (NaN without --cv).
+  double cvError = std::numeric_limits<double>::quiet_NaN();
+  double cvSe = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Everything a sweep produced.
