@@ -102,12 +102,12 @@ struct KSummary {
   int64_t parameters = 0;
   double AIC = 0.0, BIC = 0.0, ICL = 0.0;
   double deltaK = 0.0;  // NaN where it is not defined
-  // The cross-validation error of the best replicate and its standard error (NaN without --cv).
-  double cvError = std::numeric_limits<double>::quiet_NaN();
-  double cvSe = std::numeric_limits<double>::quiet_NaN();
   int32_t modes = 0;
   int32_t bestModeSize = 0;
   bool chosen = false;
+  // The cross-validation error of the best replicate and its standard error (NaN without --cv).
+  double cvError = std::numeric_limits<double>::quiet_NaN();
+  double cvSe = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Everything a sweep produced.

@@ -208,11 +208,11 @@ TEST(SweepProgram, FilesOfARealSweep) {
 
   const std::vector<std::string> summary = SplitLines(ReadFile(out + "/summary.tsv"));
   ASSERT_EQ(summary.size(), 4u);
-  EXPECT_EQ(Fields(summary[0], '\t').size(), 15u);
+  EXPECT_EQ(Fields(summary[0], '\t').size(), 17u);
   int chosen = 0;
   for (size_t i = 1; i < summary.size(); ++i) {
     const auto f = Fields(summary[i], '\t');
-    ASSERT_EQ(f.size(), 15u);
+    ASSERT_EQ(f.size(), 17u);
     EXPECT_EQ(f[0], std::to_string(i));
     chosen += f[13] == "yes";
   }
