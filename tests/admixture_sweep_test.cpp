@@ -42,8 +42,8 @@ TEST(AdmixtureSweep, EveryFileOnAnyThreadCountAndFromParts) {
   const std::vector<std::string> runs = SplitLines(files.at("runs.tsv"));
   ASSERT_EQ(summary.size(), 4u);
   ASSERT_EQ(runs.size(), 7u);
-  EXPECT_TRUE(summary[0].ends_with("\tmodel\tq_se_mean") &&
-              summary[1].ends_with("\tadmixture\tNA"));
+  EXPECT_TRUE(summary[0].ends_with("\tmodel\tcv_error\tcv_se\tq_se_mean") &&
+              summary[1].ends_with("\tadmixture\tNA\tNA\tNA"));
   EXPECT_TRUE(runs[6].ends_with("\tadmixture"));
   EXPECT_TRUE(SplitLines(mixtureFiles.at("runs.tsv"))[6].ends_with("\tmixture"));
   EXPECT_NE(files.at("report.html").find("ancestry proportions"), std::string::npos);

@@ -211,11 +211,11 @@ TEST(SweepProgram, FilesOfARealSweep) {
 
   const std::vector<std::string> summary = SplitLines(ReadFile(out + "/summary.tsv"));
   ASSERT_EQ(summary.size(), 4u);
-  EXPECT_EQ(Fields(summary[0], '\t').size(), 16u);
+  EXPECT_EQ(Fields(summary[0], '\t').size(), 18u);
   int chosen = 0;
   for (size_t i = 1; i < summary.size(); ++i) {
     const auto f = Fields(summary[i], '\t');
-    ASSERT_EQ(f.size(), 16u);
+    ASSERT_EQ(f.size(), 18u);
     EXPECT_EQ(f[0], std::to_string(i));
     chosen += f[13] == "yes";
     EXPECT_EQ(f[15], "NA");  // q_se_mean: no --bootstrap
