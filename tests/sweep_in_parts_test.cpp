@@ -100,8 +100,8 @@ TEST(SweepInParts, CollectRefusesWhatIsNotOneWholeSweep) {
        [&] { fs::remove_all(runs + "/K2.r2"); },
        {"collect", "bad"},
        1,
-       "emclade-sweep: bad/runs/K2.r2: a run made for another study (its settings or input "
-       "differ from bad/runs/study.txt); remove it, or make it again\n"},
+       "emclade-sweep: bad/runs/K2.r2: a run made for another study (its settings, supervision or "
+       "input differ from bad/runs/study.txt); remove it, or make it again\n"},
       {"truncated memberships",
        [&] { fs::resize_file(runs + "/K1.r2/Q.txt", fs::file_size(runs + "/K1.r2/Q.txt") - 1); },
        [&] {
