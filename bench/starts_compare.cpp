@@ -9,10 +9,13 @@
 //
 //   starts_compare [--cases a,b] [--strategies a,b] [--replicates R] [--threads T]
 //                  [--accelerations none,squarem] [--stop absolute|per-copy] [--tolerance X]
+//                  [--confusion 1]
 //
 // --accelerations runs every strategy's replicates once with each EM after the annealing
 // (the same seeds, so the same starts), the acceleration in its own column (default none);
-// --stop and --tolerance as the study command's (default absolute, 1e-4).
+// --stop and --tolerance as the study command's (default absolute, 1e-4); --confusion 1 writes
+// every strategy's best run on standard error as the table of true populations (rows)
+// against clusters (columns).
 //
 // Besides the study command's own starts (ward-anneal, kmeans, ward, random, dirichlet),
 // strategies measured here only: the Ward cut without its perturbation (ward-plain), the
@@ -20,13 +23,14 @@
 // pseudo-count of 0.01 on every allele count before plain EM (ward+pc, kmeans+pc,
 // ward-anneal+pc, whose annealing follows the pseudo-count), K started from the best run of
 // K - 1 with one of its clusters split in two (split; runs K = 1 .. K), and EM started from
-// the true populations (truth; a reference, not a start).
+// the true populations (truth; a reference, not a start); the default start on the classic
+// dissimilarity (ward-anneal-classic); and starts followed by a search (suffix +ra: --search
+// reassign, +sm: --search split-merge).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <limits>
 #include <string>
@@ -409,6 +413,7 @@ std::vector<Result> RunReplicates(const StartContext& context, const StartMethod
 int main(int argc, char** argv) {
   std::vector<std::string> caseNames, strategyNames, accelerations = {"none"};
   int32_t R = 10, threads = 2;
+  bool confusion = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i], value = argv[i + 1];
     if (option == "--cases") caseNames = SplitList(value);
@@ -418,6 +423,7 @@ int main(int argc, char** argv) {
     if (option == "--accelerations") accelerations = SplitList(value);
     if (option == "--stop") ParseStoppingRule(value, gEm.rule);
     if (option == "--tolerance") gTolerance = std::stod(value);
+    if (option == "--confusion") confusion = value == "1";
   }
   auto wanted = [](const std::vector<std::string>& list, const std::string& name) {
     return list.empty() || std::find(list.begin(), list.end(), name) != list.end();
@@ -513,7 +519,7 @@ int main(int argc, char** argv) {
         } else {
           results = RunReplicates(*context, s.method, K, R, X.A, J, threads, false, s.search);
         }
-        if (getenv("CONFUSION")) {
+        if (confusion) {
           size_t best = 0;
           for (size_t i = 1; i < results.size(); ++i)
             if (results[i].run.loglik > results[best].run.loglik) best = i;
