@@ -32,6 +32,13 @@ void RecordAdmixtureFit(const AdmixtureModel& model, const std::vector<double>& 
   for (double& share : run.proportions) share /= static_cast<double>(run.Q.size());
 }
 
+void ShrinkAdmixtureStart(Vector2D<double>& Q) {
+  for (std::vector<double>& row : Q) {
+    const double flat = kAdmixtureStartShrink / static_cast<double>(row.size());
+    for (double& q : row) q = (1.0 - kAdmixtureStartShrink) * q + flat;
+  }
+}
+
 void FitAdmixture(const GenotypeTable& X, const SweepSettings& settings, const RunEmSettings& em,
                   int32_t engineThreads, RunRecord& run) {
   AdmixtureModel model;
@@ -52,6 +59,9 @@ RunRecord RunAdmixtureRun(const StartContext& context, const StartMethod& start,
   RunRecord run = RunSweepRun(context, start, planned.K, planned.replicate, planned.seed,
                               settings.maxIterations, settings.tolerance, A, J, engineThreads, em,
                               settings.search);
+  // The mixture run's memberships are 0 or 1 on many loci, a corner of the admixture model
+  // where EM barely moves: every row is drawn a share of the way towards the flat one first.
+  ShrinkAdmixtureStart(run.Q);
   FitAdmixture(*context.X, settings, em, engineThreads, run);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return run;

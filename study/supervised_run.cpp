@@ -106,6 +106,7 @@ RunRecord RunSupervisedRun(const StartContext& context, const StartMethod& start
     AdmixtureModel model;
     PrepareAdmixtureModel(*context.X, run.K, engineThreads, model);
     std::vector<double> theta;
+    ShrinkAdmixtureStart(run.Q);  // the references are held again by HeldProject
     PackAdmixture(model, run.Q, run.P, theta);
     const AcceleratorSettings accelerator =
         AdmixtureAccelerator(settings, SweepRunEmSettings(settings, context.observedCopies), model);

@@ -3,8 +3,12 @@
 // collect refusing runs of the other model.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <sstream>
 #include <string>
+
+#include "data/population_sample.h"
 
 #include "run_program.h"
 #include "sweep_folders.h"
@@ -82,4 +86,42 @@ TEST(AdmixtureSweep, EveryFileOnAnyThreadCountAndFromParts) {
   EXPECT_EQ(unknown.exitCode, 1);
   EXPECT_EQ(unknown.err,
             "emclade-sweep: --model: expected one of mixture|admixture, got \"hidden\"\n");
+}
+
+// On SNPs the mixture run's memberships are 0 or 1; the admixture run must move away from
+// them to the ancestry proportions (it once stopped where it started, RMSE about 0.2).
+TEST(AdmixtureSweep, AdmixedSnpSampleGetsItsAncestryProportions) {
+  const std::string dir = MakeTempDir();
+  PopulationSampleSettings settings;
+  settings.N = 120;
+  settings.L = 600;
+  settings.K = 2;
+  settings.fewestAlleles = settings.mostAlleles = 2;
+  settings.Fst = 0.1;
+  settings.admixedShare = 0.5;
+  RandomGenerator rng(5);
+  PopulationSample sample;
+  SimulatePopulationSample(settings, rng, sample);
+  WriteFile(dir + "/in.str", StructureText(sample.X));
+  for (const char* model : {"mixture", "admixture"}) {
+    ASSERT_EQ(RunProgram({"in.str", "--k", "2", "--replicates", "1", "--quiet", "--model", model,
+                          "--out", model},
+                         dir, 120.0, kSweep)
+                  .exitCode,
+              0);
+  }
+  auto rmse = [&](const char* model) {
+    std::istringstream in(ReadFile(dir + "/" + model + "/best/K2.Q"));
+    double same = 0.0, swapped = 0.0;
+    for (const std::vector<double>& truth : sample.ancestry) {
+      double q0 = 0.0, q1 = 0.0;
+      in >> q0 >> q1;
+      same += std::pow(q0 - truth[0], 2) + std::pow(q1 - truth[1], 2);
+      swapped += std::pow(q1 - truth[0], 2) + std::pow(q0 - truth[1], 2);
+    }
+    return std::sqrt(std::min(same, swapped) / (2.0 * settings.N));
+  };
+  const double mixture = rmse("mixture"), admixture = rmse("admixture");
+  EXPECT_LT(admixture, 0.1) << mixture;
+  EXPECT_LT(admixture, 0.6 * mixture);
 }

@@ -178,7 +178,7 @@ TEST(CrossValidationSweep, TrueKForBothModelsOnAnyThreadCountAndFromShards) {
     const std::vector<std::string> summary =
         SplitLines(ReadFile(dir + "/" + model + "1/summary.tsv"));
     ASSERT_EQ(summary.size(), 5u);
-    EXPECT_TRUE(summary[0].ends_with("\tchosen\tmodel\tcv_error\tcv_se"));
+    EXPECT_TRUE(summary[0].ends_with("\tchosen\tmodel\tcv_error\tcv_se\tq_se_mean"));
     for (int i = 1; i <= 4; ++i) {
       EXPECT_EQ(Field(summary[i], 13), i == 3 ? "yes" : "no") << model << "\n" << summary[i];
       EXPECT_GT(std::stod(Field(summary[i], 15)), 0.0);
@@ -207,7 +207,8 @@ TEST(CrossValidationSweep, TrueKForBothModelsOnAnyThreadCountAndFromShards) {
                        dir, 120.0, kSweep)
                 .exitCode,
             0);
-  EXPECT_TRUE(SplitLines(ReadFile(dir + "/plain/summary.tsv"))[1].ends_with("\tmixture\tNA\tNA"));
+  EXPECT_TRUE(
+      SplitLines(ReadFile(dir + "/plain/summary.tsv"))[1].ends_with("\tmixture\tNA\tNA\tNA"));
   for (const char* folds : {"1", "0"}) {
     const ProgramResult refused = sweep({"--out", "refused"}, folds);
     EXPECT_EQ(refused.exitCode, 1);

@@ -9,6 +9,7 @@
 
 #include "data/population_sample.h"
 #include "run_program.h"
+#include "sweep_folders.h"
 
 namespace {
 
@@ -25,20 +26,6 @@ PopulationSample Sample() {
   PopulationSample sample;
   SimulatePopulationSample(settings, rng, sample);
   return sample;
-}
-
-std::string StructureText(const GenotypeTable& X) {
-  std::string text;
-  std::vector<int32_t> row(X.L);
-  for (int32_t n = 0; n < X.N; ++n) {
-    for (int32_t a = 0; a < X.A; ++a) {
-      DecodeGenotypeRow(X, n, a, row.data());
-      text.append("i").append(std::to_string(n));
-      for (int32_t v : row) text.append(" ").append(std::to_string(v));
-      text += '\n';
-    }
-  }
-  return text;
 }
 
 std::vector<std::vector<double>> ReadQ(const std::string& text) {

@@ -73,3 +73,17 @@ std::string ExampleFolder() {
                              dir + "/in.str");
   return dir;
 }
+
+std::string StructureText(const GenotypeTable& X) {
+  std::string text;
+  std::vector<int32_t> row(X.L);
+  for (int32_t n = 0; n < X.N; ++n) {
+    for (int32_t a = 0; a < X.A; ++a) {
+      DecodeGenotypeRow(X, n, a, row.data());
+      text.append("i").append(std::to_string(n));
+      for (int32_t v : row) text.append(" ").append(std::to_string(v));
+      text += '\n';
+    }
+  }
+  return text;
+}

@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "data/genotype_table.h"
+
 // Every file under dir but those of runs/ (the parts' own records), by path relative to dir,
 // with the seconds column of runs.tsv and the timings of report.html (its seconds spans)
 // replaced by "#".
@@ -16,3 +18,6 @@ std::string SweepFolderDifference(const std::string& dir, const std::string& oth
 
 // A new temporary folder holding the shipped example as in.str.
 std::string ExampleFolder();
+
+// X as STRUCTURE text, one row per copy, individuals named i0, i1, ...
+std::string StructureText(const GenotypeTable& X);
