@@ -98,39 +98,17 @@ RunSettings ParseCommandLine(int argc, const char* const* argv) {
     const char letter = argument[1];
     const char* value = argument + 2;
     switch (letter) {
-      case 'A':
-        s.ploidy = std::atoi(value);
-        break;
-      case 'I':
-        s.iterationCount = std::atoi(value);
-        break;
-      case 'K':
-        s.clusterCount = std::atoi(value);
-        break;
-      case 'L':
-        s.locusCount = std::atoi(value);
-        break;
-      case 'N':
-        s.individualCount = std::atoi(value);
-        break;
-      case 'c':
-        s.extraColumns = std::atoi(value);
-        break;
-      case 'j':
-        s.simulatedAlleleCount = std::atoi(value);
-        break;
-      case 'r':
-        s.extraRows = std::atoi(value);
-        break;
-      case 'F':
-        s.dataFileName = value;
-        break;
-      case 'i':
-        s.inputFolder = value;
-        break;
-      case 'o':
-        s.outputFolder = value;
-        break;
+      case 'A': s.ploidy = std::atoi(value); break;
+      case 'I': s.iterationCount = std::atoi(value); break;
+      case 'K': s.clusterCount = std::atoi(value); break;
+      case 'L': s.locusCount = std::atoi(value); break;
+      case 'N': s.individualCount = std::atoi(value); break;
+      case 'c': s.extraColumns = std::atoi(value); break;
+      case 'j': s.simulatedAlleleCount = std::atoi(value); break;
+      case 'r': s.extraRows = std::atoi(value); break;
+      case 'F': s.dataFileName = value; break;
+      case 'i': s.inputFolder = value; break;
+      case 'o': s.outputFolder = value; break;
       case 'D':
         s.mode = value[0];
         if (s.mode != 's' && s.mode != 'o' && s.mode != 'l') FailUnknownOption(argument);
@@ -143,8 +121,7 @@ RunSettings ParseCommandLine(int argc, const char* const* argv) {
         s.initMethod = value[0];
         if (s.initMethod != 'r' && s.initMethod != 'c' && s.initMethod != 'd') EndRun(1);
         break;
-      default:
-        FailUnknownOption(argument);
+      default: FailUnknownOption(argument);
     }
     const unsigned char u = static_cast<unsigned char>(letter);
     seen.text[u] = argument;
